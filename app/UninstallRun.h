@@ -1,0 +1,17 @@
+#pragma once
+#include <windows.h>
+
+struct FinalMessage {
+    UINT stringId;
+    UINT iconFlag;
+};
+
+// The final message and its icon, chosen by the two outcome flags.
+FinalMessage ChooseFinalMessage(bool failure, bool manualSteps);
+
+// Forms "<uninstaller directory>UninstallPX.doc"; false when the directory is unknown or
+// the path would not fit, so that no other document is ever opened.
+bool UninstallDocumentPath(char (&path)[MAX_PATH]);
+
+// Asks, then runs the four stages behind the progress window and reports the outcome.
+void UninstallRun(const char* installDirectory);

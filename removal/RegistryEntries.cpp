@@ -1,0 +1,41 @@
+#include "removal/Removal.h"
+
+namespace {
+
+const char uninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvenhalde Plendrax";
+const char* const uninstallValues[] = {"DisplayName", "UninstallString", "InstallLocation"};
+
+const char settingsKey[] = "Software\\Corvenhalde\\Plendrax\\1.0";
+const char* const settingsValues[] = {
+    "UpdateCalendar",    "UpdateStartAndDue",  "DefaultToCurrent", "FirstTaskDate",
+    "TaskOrder",         "Breaks",             "KeepProgressRecord", "SubjectTemplate",
+    "CompletedTemplate", "TasksFolder",        "CompletedTasksFolder", "MoveCompletedTasks",
+    "Snap",              "SnapMinutes",        "CalendarFolder",   "OutputCalFolder",
+    "IgnoreDeferred",    "IgnoreWaiting",      "ReminderDuration", "MessageDone",
+    "AllPrivateEntries", "TaskShortcuts",      "AlertStatus"};
+
+// The product's keys, innermost first: a key that still has subkeys survives.
+const char* const userKeys[] = {"Software\\Corvenhalde\\Plendrax\\1.0",
+                                "Software\\Corvenhalde\\Plendrax", "Software\\Corvenhalde"};
+
+template <size_t N>
+void DeleteValues(HKEY root, const char* subKey, const char* const (&names)[N]) {
+    HKEY key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+        return;
+    for (const char* name : names)
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+} // namespace
+
+bool RemoveRegistryEntries() {
+    DeleteValues(HKEY_LOCAL_MACHINE, uninstallKey, uninstallValues);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, uninstallKey);
+    DeleteValues(HKEY_CURRENT_USER, settingsKey, settingsValues);
+    for (const char* key : userKeys)
+        RegDeleteKeyA(HKEY_CURRENT_USER, key);
+    return true;
+}

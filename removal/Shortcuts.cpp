@@ -1,0 +1,58 @@
+#include "removal/Removal.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+
+namespace {
+
+const char shortcutName[] = "\\Plendrax.lnk";
+
+// Appends the shortcut's name and deletes it; a folder path too long for both is not tried.
+bool DeleteShortcutIn(char (&path)[MAX_PATH]) {
+    size_t length = std::strlen(path);
+    if (length + sizeof shortcutName > sizeof path)
+        return false;
+    std::memcpy(path + length, shortcutName, sizeof shortcutName);
+    return DeleteFileA(path) != FALSE;
+}
+
+} // namespace
+
+bool SpecialFolderPath(HWND owner, char* path, int folder) {
+    IMalloc* allocator = nullptr;
+    // Without the shell's allocator an item list could not be freed: report no folder.
+    if (FAILED(SHGetMalloc(&allocator)) || allocator == nullptr)
+        return false;
+    LPITEMIDLIST items = nullptr;
+    if (SHGetSpecialFolderLocation(owner, folder, &items) != S_OK) {
+        allocator->Release();
+        return false;
+    }
+    bool found = SHGetPathFromIDListA(items, path) != FALSE;
+    if (items != nullptr)
+        allocator->Free(items);
+    allocator->Release();
+    return found;
+}
+
+bool IsNtPlatform() {
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    // Every system still in use is of the NT family: a failed query is taken to say so.
+    version.dwPlatformId = VER_PLATFORM_WIN32_NT;
+    GetVersionExA(&version);
+    return ((version.dwPlatformId >> 1) & 1) != 0;
+}
+
+bool RemoveShortcuts() {
+    char path[MAX_PATH];
+    if (SpecialFolderPath(nullptr, path, CSIDL_DESKTOPDIRECTORY))
+        DeleteShortcutIn(path);
+
+    int programs = IsNtPlatform() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+    if (!SpecialFolderPath(nullptr, path, programs))
+        return false;
+    return DeleteShortcutIn(path);
+}

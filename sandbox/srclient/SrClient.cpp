@@ -1,0 +1,58 @@
+// Stand-in for the System Restore client: records each request and answers a begin
+// request with a sequence number (SANDBOX_SR_SEQUENCE, else 57).
+#include "sandbox/common/Record.h"
+
+#include <srrestoreptapi.h>
+
+#include <cstdlib>
+
+namespace {
+
+struct BoxCount {
+    DWORD process;
+    int count;
+};
+
+// Message boxes are the dialogs with the message text control 0xFFFF.
+BOOL CALLBACK CountMessageBoxes(HWND window, LPARAM parameter) {
+    auto* found = reinterpret_cast<BoxCount*>(parameter);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16];
+    if (process == found->process && IsWindowVisible(window) &&
+        GetClassNameA(window, className, sizeof className) && lstrcmpA(className, "#32770") == 0 &&
+        GetDlgItem(window, 0xFFFF) != nullptr)
+        ++found->count;
+    return TRUE;
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI SRSetRestorePointA(PRESTOREPOINTINFOA request, PSTATEMGRSTATUS status) {
+    // How many of the caller's message boxes are on screen: the end request must come
+    // after the final box is gone.
+    BoxCount dialogs = {GetCurrentProcessId(), 0};
+    EnumWindows(CountMessageBoxes, reinterpret_cast<LPARAM>(&dialogs));
+
+    char description[MAX_DESC + 1];
+    lstrcpynA(description, request->szDescription, MAX_DESC + 1);
+    bool terminated = false;
+    for (int i = 0; i < MAX_DESC; ++i)
+        terminated = terminated || request->szDescription[i] == '\0';
+
+    AppendRecord("srclient",
+                 "SRSetRestorePointA event=%lu type=%lu sequence=%lld status_in=%lld "
+                 "terminated=%d message_boxes=%d tick=%lu description=%s",
+                 request->dwEventType, request->dwRestorePtType, request->llSequenceNumber,
+                 status->llSequenceNumber, terminated ? 1 : 0, dialogs.count, GetTickCount(),
+                 description);
+
+    if (const char* fail = getenv("SANDBOX_SR_FAIL"); fail != nullptr && *fail == '1')
+        return FALSE;
+    status->nStatus = ERROR_SUCCESS;
+    if (request->dwEventType == BEGIN_SYSTEM_CHANGE) {
+        const char* sequence = getenv("SANDBOX_SR_SEQUENCE");
+        status->llSequenceNumber = sequence ? _atoi64(sequence) : 57;
+    }
+    return TRUE;
+}

@@ -1,0 +1,144 @@
+// Stages the data of a Plendrax installation in the prefix it runs in: the installation's
+// files, its registry entries beside another product of the same maker, the shortcuts,
+// the uninstall document and a .doc association that opens documents with the recorder.
+// The build's programs are copied in by sandbox/stage-install.
+#include "sandbox/common/Layout.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int failures = 0;
+
+void Check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "stage: %s failed\n", what);
+        ++failures;
+    }
+}
+
+void WriteTextFile(const char* path, const char* text) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    Check(file != INVALID_HANDLE_VALUE, path);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    WriteFile(file, text, DWORD(std::strlen(text)), &written, nullptr);
+    CloseHandle(file);
+}
+
+void SetString(HKEY root, const char* subKey, const char* name, const char* value) {
+    HKEY key;
+    LONG result = RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    Check(result == ERROR_SUCCESS, subKey);
+    if (result != ERROR_SUCCESS)
+        return;
+    Check(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                         DWORD(std::strlen(value) + 1)) == ERROR_SUCCESS,
+          name);
+    RegCloseKey(key);
+}
+
+void SetNumber(HKEY root, const char* subKey, const char* name, DWORD value) {
+    HKEY key;
+    LONG result = RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    Check(result == ERROR_SUCCESS, subKey);
+    if (result != ERROR_SUCCESS)
+        return;
+    Check(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                         sizeof value) == ERROR_SUCCESS,
+          name);
+    RegCloseKey(key);
+}
+
+void MakeShortcut(int folder, const char* target) {
+    char path[MAX_PATH];
+    Check(SHGetSpecialFolderPathA(nullptr, path, folder, TRUE) != FALSE, "special folder");
+    std::strcat(path, "\\Plendrax.lnk");
+    IShellLinkA* link = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  reinterpret_cast<void**>(&link));
+    Check(SUCCEEDED(hr), "shell link");
+    if (FAILED(hr))
+        return;
+    link->SetPath(target);
+    link->SetDescription("Plendrax");
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+        wchar_t widePath[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH);
+        Check(SUCCEEDED(file->Save(widePath, TRUE)), path);
+        file->Release();
+    }
+    link->Release();
+}
+
+void StageFiles() {
+    CreateDirectoryA(SANDBOX_INSTALL_PARENT, nullptr);
+    Check(CreateDirectoryA(SANDBOX_INSTALL_DIRECTORY, nullptr) != FALSE, "install directory");
+    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "Plendrax.chm", "Plendrax help\r\n");
+    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "UninstallPX.doc", "Plendrax: removing the form\r\n");
+    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "pad_file.xml", "<XML_DIZ_INFO/>\r\n");
+    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "Setup.exe", "Plendrax set-up\r\n");
+    // Plendrax.exe is the recorder, copied in with the build's programs.
+
+    Check(CreateDirectoryA(SANDBOX_UNINSTALLER_DIRECTORY, nullptr) != FALSE, "uninstaller dir");
+    WriteTextFile(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc",
+                  "Plendrax: removing the form by hand\r\n");
+    CreateDirectoryA(SANDBOX_DIRECTORY, nullptr);
+    CreateDirectoryA(SANDBOX_LOG_DIRECTORY, nullptr);
+}
+
+void StageRegistry() {
+    const char* key = SANDBOX_UNINSTALL_KEY;
+    SetString(HKEY_LOCAL_MACHINE, key, "DisplayName", "Plendrax");
+    SetString(HKEY_LOCAL_MACHINE, key, "UninstallString",
+              "\"" SANDBOX_UNINSTALLER "\" %" SANDBOX_INSTALL_DIRECTORY);
+    SetString(HKEY_LOCAL_MACHINE, key, "InstallLocation", SANDBOX_INSTALL_DIRECTORY);
+    SetString(HKEY_LOCAL_MACHINE, key, "Publisher", "Corvenhalde");
+
+    const char* settings = SANDBOX_SETTINGS_KEY;
+    const char* const strings[] = {"SubjectTemplate", "CompletedTemplate", "TasksFolder",
+                                   "CompletedTasksFolder", "CalendarFolder", "OutputCalFolder",
+                                   "FirstTaskDate", "TaskOrder", "Breaks", "TaskShortcuts"};
+    for (const char* name : strings)
+        SetString(HKEY_CURRENT_USER, settings, name, "x");
+    const char* const numbers[] = {"UpdateCalendar", "UpdateStartAndDue", "DefaultToCurrent",
+                                   "KeepProgressRecord", "MoveCompletedTasks", "Snap",
+                                   "SnapMinutes", "IgnoreDeferred", "IgnoreWaiting",
+                                   "ReminderDuration", "MessageDone", "AllPrivateEntries",
+                                   "AlertStatus"};
+    for (const char* name : numbers)
+        SetNumber(HKEY_CURRENT_USER, settings, name, 1);
+    SetString(HKEY_CURRENT_USER, "Software\\Corvenhalde\\Plendrax", "Licensee", "Sandbox");
+    SetString(HKEY_CURRENT_USER, SANDBOX_OTHER_PRODUCT_KEY, "Licensee", "Sandbox");
+
+    SetString(HKEY_CLASSES_ROOT, ".doc", "", "Sandbox.Document");
+    SetString(HKEY_CLASSES_ROOT, "Sandbox.Document\\shell\\open\\command", "",
+              "\"" SANDBOX_RECORDER "\" \"%1\"");
+}
+
+void StageShortcuts() {
+    const char* target = SANDBOX_INSTALL_DIRECTORY "Plendrax.exe";
+    MakeShortcut(CSIDL_DESKTOPDIRECTORY, target);
+    MakeShortcut(CSIDL_COMMON_PROGRAMS, target);
+    // The user's own Start menu is not the uninstaller's on NT: this one must survive.
+    MakeShortcut(CSIDL_PROGRAMS, target);
+}
+
+} // namespace
+
+int main() {
+    CoInitialize(nullptr);
+    StageFiles();
+    StageRegistry();
+    StageShortcuts();
+    CoUninitialize();
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,28 @@
+// The demo's person at the screen: runs the uninstaller once and prints what it saw.
+// user.exe [--no] [--keep-open]
+// The uninstaller's whole command line comes from SANDBOX_COMMAND_LINE, byte for byte: Wine
+// would quote it anew if it came as arguments.
+#include "sandbox/user/WindowDriver.h"
+
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv) {
+    RunOptions options;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--no") == 0)
+            options.answerYes = false;
+        else if (std::strcmp(argv[i], "--keep-open") == 0)
+            options.tryToClose = false;
+    }
+    char commandLine[32768];
+    DWORD length = GetEnvironmentVariableA("SANDBOX_COMMAND_LINE", commandLine, sizeof commandLine);
+    if (length == 0 || length >= sizeof commandLine) {
+        std::fputs("user.exe: set SANDBOX_COMMAND_LINE to the uninstaller's command line\n", stderr);
+        return 2;
+    }
+    options.commandLine = commandLine;
+    RunResult run = RunUninstaller(options);
+    std::fputs(DescribeRun(run).c_str(), stdout);
+    return run.started && run.exited && !run.timedOut ? 0 : 1;
+}
