@@ -1,0 +1,117 @@
+#pragma once
+// The sandbox's mail profile: the stores, folders and items that the stand-in MAPI32.DLL and
+// the stand-in Outlook automation server both serve, held once per process in
+// SandboxProfile.dll so that a change made through one is what the other shows.
+//
+// Loaded on first use from the text file named by the environment variable SANDBOX_PROFILE,
+// else C:\sandbox\profile.txt (a missing file is an empty profile). The state is written
+// back to C:\sandbox\log\profile.out when the DLL detaches and on FlushProfile().
+//
+// Profile text: one entry a line, nesting by indentation (spaces), '#' starts a comment.
+// Values with blanks are double-quoted; ids are hex bytes, made up when omitted.
+//
+//   store "Personal Folders" id=0A0B0C0D
+//     folder "Tasks" type=3 id=00AA01 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
+//       item "IPM.Task.Plendrax" saved=0
+//       folder "Old tasks" type=3 access=no
+//     folder "Inbox" type=0
+//     folder "Not a folder" type=3 opens=message
+//   fail session OpenMsgStore 1
+//   fail "Personal Folders/Tasks" SaveChanges * 0x80004005
+//
+// folder attributes: type (default item type: 0 mail, 1 calendar, 2 contact, 3 task, ...),
+// id, access=no (inaccessible), msgclass / displayname (the default-form properties
+// PR_DEF_POST_MSGCLASS / PR_DEF_POST_DISPLAYNAME; absent when not given), opens=message
+// (MAPI opens the entry id as a message). item attributes: the class, saved=N, subject="...".
+// fail OBJECT MEMBER K|* [HRESULT]: the K-th call (1-based) or every call of MEMBER on
+// OBJECT fails, with HRESULT (default 0x80004005).
+//
+// Object names for faults and records: a store's display name; a folder's path
+// "Store/Folder/Sub" (FolderPath); an item "Store/Folder#N", N its 1-based index in the
+// folder (ItemPath); free names such as "mapi32" or "session" for whatever has no entry.
+//
+// Handles are small positive integers that stay valid for the life of the process; 0 means
+// none. All calls are serialised by one lock inside the DLL.
+#include <string>
+#include <vector>
+
+#ifdef SANDBOX_PROFILE_BUILD
+#define SANDBOX_PROFILE_API __declspec(dllexport)
+#else
+#define SANDBOX_PROFILE_API __declspec(dllimport)
+#endif
+
+namespace sandbox {
+
+typedef std::vector<unsigned char> Bytes;
+
+// The default-form property tags that a folder may hold.
+const unsigned long TagDefPostMsgClass = 0x36E5001E;
+const unsigned long TagDefPostDisplayName = 0x36E6001E;
+
+// Stores.
+SANDBOX_PROFILE_API std::vector<int> Stores();
+SANDBOX_PROFILE_API int FindStore(const unsigned char* id, unsigned long size);
+SANDBOX_PROFILE_API std::string StoreName(int store);
+SANDBOX_PROFILE_API Bytes StoreId(int store);
+// The store's top-level folders, in profile order.
+SANDBOX_PROFILE_API std::vector<int> StoreFolders(int store);
+
+// Folders. FindFolder looks in one store, or in all when store is 0.
+SANDBOX_PROFILE_API int FindFolder(int store, const unsigned char* id, unsigned long size);
+SANDBOX_PROFILE_API std::vector<int> FolderChildren(int folder);
+SANDBOX_PROFILE_API int FolderParent(int folder); // 0 for a top-level folder
+SANDBOX_PROFILE_API int FolderStore(int folder);
+SANDBOX_PROFILE_API std::string FolderName(int folder);
+SANDBOX_PROFILE_API std::string FolderPath(int folder);
+SANDBOX_PROFILE_API Bytes FolderEntryId(int folder);
+SANDBOX_PROFILE_API int FolderItemType(int folder);
+SANDBOX_PROFILE_API bool FolderAccessible(int folder);
+// True when MAPI is to open the folder's entry id as a message instead of a folder.
+SANDBOX_PROFILE_API bool FolderOpensAsMessage(int folder);
+
+// A folder's string properties by tag (TagDefPostMsgClass, TagDefPostDisplayName).
+// GetFolderProp returns false, leaving value alone, when the folder lacks the property.
+SANDBOX_PROFILE_API bool GetFolderProp(int folder, unsigned long tag, std::string* value);
+SANDBOX_PROFILE_API void SetFolderProp(int folder, unsigned long tag, const std::string& value);
+SANDBOX_PROFILE_API void RemoveFolderProp(int folder, unsigned long tag);
+// The class a new item in the folder gets: its PR_DEF_POST_MSGCLASS when present, else the
+// standard class of its item type ("IPM.Note", "IPM.Appointment", "IPM.Contact",
+// "IPM.Task", "IPM.Journal", "IPM.StickyNote", "IPM.DistList").
+SANDBOX_PROFILE_API std::string NewItemClass(int folder);
+
+// Items, in folder order (Outlook's index N is element N-1).
+SANDBOX_PROFILE_API std::vector<int> FolderItems(int folder);
+// Appends an item (saved count 0) and returns it; RemoveItem takes it out of its folder
+// (for a discarded, never saved item).
+SANDBOX_PROFILE_API int AddItem(int folder, const std::string& messageClass);
+SANDBOX_PROFILE_API void RemoveItem(int item);
+SANDBOX_PROFILE_API int ItemFolder(int item);
+SANDBOX_PROFILE_API std::string ItemPath(int item);
+SANDBOX_PROFILE_API std::string ItemClass(int item);
+SANDBOX_PROFILE_API void SetItemClass(int item, const std::string& messageClass);
+SANDBOX_PROFILE_API std::string ItemSubject(int item);
+SANDBOX_PROFILE_API int ItemSaveCount(int item);
+SANDBOX_PROFILE_API void ItemSaved(int item); // adds one to the saved count
+
+// Faults. Each ShouldFail call counts as one call of member on object; it is true when a
+// "fail" entry names this call, and then stores the entry's HRESULT in *result if given.
+SANDBOX_PROFILE_API bool ShouldFail(const std::string& object, const std::string& member,
+                                    long* result = nullptr);
+// Adds a fault at run time; count 0 means every call.
+SANDBOX_PROFILE_API void AddFault(const std::string& object, const std::string& member, int count,
+                                  long result);
+
+// Appends one line to C:\sandbox\log\<log>.log (printf format).
+SANDBOX_PROFILE_API void Record(const char* log, const char* format, ...)
+    __attribute__((format(printf, 2, 3)));
+// Hex text of bytes, upper case, two digits a byte.
+SANDBOX_PROFILE_API std::string HexText(const unsigned char* data, unsigned long size);
+
+// Writes the current state to C:\sandbox\log\profile.out (in the profile text format).
+SANDBOX_PROFILE_API void FlushProfile();
+
+} // namespace sandbox
+
+// The same flush under a plain name, for GetProcAddress.
+extern "C" SANDBOX_PROFILE_API void SandboxFlushProfile();
