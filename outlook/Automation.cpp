@@ -1,0 +1,238 @@
+#include "outlook/Automation.h"
+
+#include "platform/Outlook.h"
+
+#include <ole2.h>
+
+#include <algorithm>
+#include <vector>
+
+DispatchRef& DispatchRef::operator=(DispatchRef&& other) noexcept {
+    if (this != &other) {
+        Release();
+        object = other.object;
+        other.object = nullptr;
+    }
+    return *this;
+}
+
+DispatchRef DispatchRef::NewReference() const {
+    if (object != nullptr)
+        object->AddRef();
+    return DispatchRef(object);
+}
+
+void DispatchRef::Release() noexcept {
+    IDispatch* held = object;
+    object = nullptr;
+    if (held != nullptr)
+        held->Release();
+}
+
+void Variant::Clear() {
+    HRESULT result = VariantClear(&value);
+    if (FAILED(result))
+        RaiseComError(result);
+}
+
+void RaiseComError(HRESULT result) {
+    throw _com_error(result);
+}
+
+namespace {
+
+// The exception details of one Invoke; the strings are freed whatever happens.
+struct ExceptionDetails {
+    EXCEPINFO info = {};
+    ExceptionDetails() = default;
+    ExceptionDetails(const ExceptionDetails&) = delete;
+    ExceptionDetails& operator=(const ExceptionDetails&) = delete;
+    ~ExceptionDetails() {
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+        SysFreeString(info.bstrHelpFile);
+    }
+};
+
+// The error information that Outlook supplied with an exception, or null.
+IErrorInfo* ErrorInfoFrom(const EXCEPINFO& info) {
+    ICreateErrorInfo* creator = nullptr;
+    if (FAILED(CreateErrorInfo(&creator)) || creator == nullptr)
+        return nullptr;
+    creator->SetGUID(GUID_NULL);
+    creator->SetSource(info.bstrSource);
+    creator->SetDescription(info.bstrDescription);
+    creator->SetHelpFile(info.bstrHelpFile);
+    creator->SetHelpContext(info.dwHelpContext);
+    IErrorInfo* errorInfo = nullptr;
+    if (FAILED(creator->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&errorInfo))))
+        errorInfo = nullptr;
+    creator->Release();
+    return errorInfo;
+}
+
+[[noreturn]] void RaiseException(ExceptionDetails& details) {
+    EXCEPINFO& info = details.info;
+    if (info.pfnDeferredFillIn != nullptr)
+        info.pfnDeferredFillIn(&info);
+    HRESULT code = info.scode;
+    if (code == S_OK)
+        code = info.wCode != 0 ? _com_error::WCodeToHRESULT(info.wCode) : DISP_E_EXCEPTION;
+    throw _com_error(code, ErrorInfoFrom(info), false);
+}
+
+bool IsOmitted(const VARIANT& argument) {
+    return argument.vt == VT_ERROR && argument.scode == DISP_E_PARAMNOTFOUND;
+}
+
+// One IDispatch::Invoke. The arguments come in their natural order; trailing omitted ones
+// are dropped. A put sends its single argument as the named argument DISPID_PROPERTYPUT.
+void InvokeMember(const DispatchRef& object, DISPID member, WORD flags, VARIANT* arguments,
+                  UINT argumentCount, VARIANT* result) {
+    if (object.IsNull())
+        RaiseComError(E_POINTER);
+    while (argumentCount > 0 && IsOmitted(arguments[argumentCount - 1]))
+        --argumentCount;
+    // IDispatch takes the arguments last first; these are shallow copies, owned by the caller.
+    std::vector<VARIANT> reversed(arguments, arguments + argumentCount);
+    std::reverse(reversed.begin(), reversed.end());
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS parameters = {};
+    parameters.rgvarg = reversed.empty() ? nullptr : reversed.data();
+    parameters.cArgs = argumentCount;
+    if (flags == DISPATCH_PROPERTYPUT) {
+        parameters.rgdispidNamedArgs = &putId;
+        parameters.cNamedArgs = 1;
+    }
+    ExceptionDetails details;
+    UINT argumentError = 0;
+    HRESULT hr = object.Get()->Invoke(member, IID_NULL, 0, flags, &parameters, result,
+                                      &details.info, &argumentError);
+    if (hr == DISP_E_EXCEPTION)
+        RaiseException(details);
+    if (FAILED(hr))
+        RaiseComError(hr);
+}
+
+// Invokes and leaves a result of the wanted type in result.
+void InvokeForResult(const DispatchRef& object, DISPID member, WORD flags, VARIANT* arguments,
+                     UINT argumentCount, VARTYPE wanted, Variant& result) {
+    InvokeMember(object, member, flags, arguments, argumentCount, &result.value);
+    if (result.value.vt != wanted) {
+        HRESULT hr = VariantChangeType(&result.value, &result.value, 0, wanted);
+        if (FAILED(hr))
+            RaiseComError(hr);
+    }
+}
+
+DispatchRef TakeDispatch(Variant& result) {
+    DispatchRef taken(result.value.pdispVal);
+    result.value.pdispVal = nullptr;
+    result.value.vt = VT_EMPTY;
+    return taken;
+}
+
+} // namespace
+
+BSTR NarrowToBstr(const char* text) {
+    if (text == nullptr)
+        text = "";
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
+    BSTR converted = SysAllocStringLen(nullptr, UINT(length - 1));
+    if (converted == nullptr)
+        RaiseComError(E_OUTOFMEMORY);
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, converted, length) != length) {
+        DWORD error = GetLastError();
+        SysFreeString(converted);
+        RaiseComError(HRESULT_FROM_WIN32(error));
+    }
+    return converted;
+}
+
+std::optional<std::string> BstrToNarrow(BSTR text) {
+    if (text == nullptr)
+        return std::nullopt;
+    int wideLength = int(SysStringLen(text));
+    if (wideLength == 0)
+        return std::string();
+    int length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
+    std::string converted(size_t(length), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text, wideLength, &converted[0], length, nullptr, nullptr) !=
+        length)
+        RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
+    return converted;
+}
+
+HRESULT CreateOutlookApplication(DispatchRef& application) {
+    application.Release();
+    IUnknown* unknown = nullptr;
+    HRESULT result = CoCreateInstance(CLSID_OutlookApplication, nullptr, OutlookClassContext,
+                                      IID_IUnknown, reinterpret_cast<void**>(&unknown));
+    if (FAILED(result))
+        return result;
+    if (unknown == nullptr)
+        return E_POINTER;
+    result = OleRun(unknown);
+    if (SUCCEEDED(result)) {
+        IDispatch* dispatch = nullptr;
+        result = unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+        application = DispatchRef(dispatch);
+        if (result == S_OK && dispatch == nullptr)
+            result = E_POINTER;
+    }
+    unknown->Release();
+    return result;
+}
+
+DispatchRef QueryDispatch(const DispatchRef& object) {
+    if (object.IsNull())
+        return DispatchRef();
+    IDispatch* dispatch = nullptr;
+    HRESULT result =
+        object.Get()->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    if (result == E_NOINTERFACE)
+        return DispatchRef();
+    if (FAILED(result))
+        RaiseComError(result);
+    return DispatchRef(dispatch);
+}
+
+DispatchRef GetObjectProperty(const DispatchRef& object, DISPID member) {
+    Variant result;
+    InvokeForResult(object, member, DISPATCH_PROPERTYGET, nullptr, 0, VT_DISPATCH, result);
+    return TakeDispatch(result);
+}
+
+long GetLongProperty(const DispatchRef& object, DISPID member) {
+    Variant result;
+    InvokeForResult(object, member, DISPATCH_PROPERTYGET, nullptr, 0, VT_I4, result);
+    return result.value.lVal;
+}
+
+std::optional<std::string> GetStringProperty(const DispatchRef& object, DISPID member) {
+    Variant result;
+    InvokeForResult(object, member, DISPATCH_PROPERTYGET, nullptr, 0, VT_BSTR, result);
+    return BstrToNarrow(result.value.bstrVal);
+}
+
+void PutStringProperty(const DispatchRef& object, DISPID member, const char* value) {
+    Variant argument;
+    argument.value.bstrVal = NarrowToBstr(value);
+    argument.value.vt = VT_BSTR;
+    InvokeMember(object, member, DISPATCH_PROPERTYPUT, &argument.value, 1, nullptr);
+}
+
+DispatchRef CallObjectMethod(const DispatchRef& object, DISPID member, VARIANT* arguments,
+                             UINT argumentCount) {
+    Variant result;
+    InvokeForResult(object, member, DISPATCH_METHOD, arguments, argumentCount, VT_DISPATCH, result);
+    return TakeDispatch(result);
+}
+
+void CallMethod(const DispatchRef& object, DISPID member, VARIANT* arguments, UINT argumentCount) {
+    InvokeMember(object, member, DISPATCH_METHOD, arguments, argumentCount, nullptr);
+}

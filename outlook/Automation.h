@@ -1,0 +1,70 @@
+#pragma once
+// Outlook's automation surface: counted references and one IDispatch::Invoke per member call.
+// Every failure raises _com_error carrying the HRESULT.
+#include <windows.h>
+
+#include <comdef.h>
+#include <oleauto.h>
+
+#include <optional>
+#include <string>
+
+// One counted reference to an automation object, released exactly once by its owner.
+class DispatchRef {
+  public:
+    DispatchRef() = default;
+    // Takes over one reference that the caller already holds.
+    explicit DispatchRef(IDispatch* owned) noexcept : object(owned) {}
+    DispatchRef(DispatchRef&& other) noexcept : object(other.object) { other.object = nullptr; }
+    DispatchRef& operator=(DispatchRef&& other) noexcept;
+    DispatchRef(const DispatchRef&) = delete;
+    DispatchRef& operator=(const DispatchRef&) = delete;
+    ~DispatchRef() { Release(); }
+
+    IDispatch* Get() const { return object; }
+    bool IsNull() const { return object == nullptr; }
+    // A second reference of its own to the same object (null stays null).
+    DispatchRef NewReference() const;
+    void Release() noexcept;
+
+  private:
+    IDispatch* object = nullptr;
+};
+
+// A VARIANT cleared when it goes out of scope.
+class Variant {
+  public:
+    Variant() { VariantInit(&value); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    ~Variant() { VariantClear(&value); }
+    // Clears now; a failure raises.
+    void Clear();
+    VARIANT value;
+};
+
+// Raises the automation error for a failed call.
+[[noreturn]] void RaiseComError(HRESULT result);
+
+// Narrow (CP_ACP) text to a new BSTR; raises E_OUTOFMEMORY when it cannot be allocated.
+BSTR NarrowToBstr(const char* text);
+// BSTR to narrow (CP_ACP) text; a null BSTR gives no string.
+std::optional<std::string> BstrToNarrow(BSTR text);
+
+// Creation of the application object: CoCreateInstance for IUnknown, OleRun, then IDispatch.
+// Returns the first failing HRESULT, else QueryInterface's.
+HRESULT CreateOutlookApplication(DispatchRef& application);
+
+// The object's IDispatch interface; null when the object is null or has none (E_NOINTERFACE).
+DispatchRef QueryDispatch(const DispatchRef& object);
+
+// The members, each one IDispatch::Invoke (IID_NULL, locale 0).
+DispatchRef GetObjectProperty(const DispatchRef& object, DISPID member);
+long GetLongProperty(const DispatchRef& object, DISPID member);
+std::optional<std::string> GetStringProperty(const DispatchRef& object, DISPID member);
+void PutStringProperty(const DispatchRef& object, DISPID member, const char* value);
+// A method with the given arguments, in their natural order, returning an object.
+DispatchRef CallObjectMethod(const DispatchRef& object, DISPID member, VARIANT* arguments,
+                             UINT argumentCount);
+// A method with the given arguments and no result.
+void CallMethod(const DispatchRef& object, DISPID member, VARIANT* arguments, UINT argumentCount);

@@ -1,0 +1,130 @@
+#include "outlook/TaskFolderVisitor.h"
+
+#include "mapi/MapiSession.h"
+#include "platform/Outlook.h"
+
+namespace {
+
+const char plendraxClass[] = "IPM.Task.Plendrax";
+const char plendraxFormName[] = "Plendrax";
+const char taskClass[] = "IPM.Task";
+const char taskFormName[] = "Task";
+const long taskItemType = 3;   // olTaskItem
+const long discardChanges = 1; // olDiscard
+
+// Whole-string, case-sensitive comparison; no class at all never matches.
+bool IsPlendraxClass(const std::optional<std::string>& messageClass) {
+    return messageClass && *messageClass == plendraxClass;
+}
+
+DispatchRef GetItems(const DispatchRef& folder) {
+    DispatchRef items = GetObjectProperty(folder, OutlookDispId::Items);
+    if (items.IsNull())
+        RaiseComError(E_POINTER);
+    return items;
+}
+
+// A folder identifier to pass on to MAPI; a missing one cannot name a folder.
+std::string GetIdentifier(const DispatchRef& folder, DISPID member) {
+    std::optional<std::string> identifier = GetStringProperty(folder, member);
+    if (!identifier)
+        RaiseComError(E_POINTER);
+    return *identifier;
+}
+
+void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps) {
+    try {
+        if (GetMapiSession() == nullptr)
+            return;
+        if (!DefaultFormProbe(folder.NewReference()))
+            return;
+        std::string entryId = GetIdentifier(folder, OutlookDispId::EntryID);
+        std::string storeId = GetIdentifier(folder, OutlookDispId::StoreID);
+        if (!ResetFolderDefaultForm(storeId.c_str(), entryId.c_str(), plendraxClass,
+                                    plendraxFormName, taskClass, taskFormName))
+            *manualSteps = true;
+    } catch (...) {
+        *manualSteps = true;
+    }
+}
+
+void ConvertItem(const DispatchRef& items, long index) {
+    try {
+        Variant position;
+        position.value.vt = VT_I4;
+        position.value.lVal = index;
+        DispatchRef item;
+        {
+            DispatchRef returned = CallObjectMethod(items, OutlookDispId::Item, &position.value, 1);
+            item = QueryDispatch(returned);
+        }
+        position.Clear();
+        if (item.IsNull())
+            RaiseComError(E_POINTER);
+        if (!IsPlendraxClass(GetStringProperty(item, OutlookDispId::MessageClass)))
+            return;
+        PutStringProperty(item, OutlookDispId::MessageClass, taskClass);
+        CallMethod(item, OutlookDispId::Save, nullptr, 0);
+    } catch (...) {
+        // The item is skipped; the others are still converted.
+    }
+}
+
+// Discards the temporary item; a null item raises E_POINTER.
+void CloseUnsaved(const DispatchRef& item) {
+    Variant option;
+    option.value.vt = VT_I4;
+    option.value.lVal = discardChanges;
+    CallMethod(item, OutlookDispId::Close, &option.value, 1);
+}
+
+} // namespace
+
+bool TaskFolderVisitor(DispatchRef folder, void* context) {
+    bool* manualSteps = static_cast<bool*>(context);
+    if (GetLongProperty(folder, OutlookDispId::DefaultItemType) != taskItemType)
+        return true;
+    DispatchRef items = GetItems(folder);
+    long count = GetLongProperty(items, OutlookDispId::Count);
+    ResetDefaultForm(folder, manualSteps);
+    for (long index = 1; index <= count; ++index)
+        ConvertItem(items, index);
+    return true;
+}
+
+bool DefaultFormProbe(DispatchRef folder) {
+    bool isPlendrax = false;
+    bool created = false;
+    DispatchRef item;
+    try {
+        {
+            DispatchRef items = GetItems(folder);
+            // The optional item type is omitted: the new item gets the folder's default form.
+            Variant itemType;
+            itemType.value.vt = VT_ERROR;
+            itemType.value.scode = DISP_E_PARAMNOTFOUND;
+            DispatchRef returned = CallObjectMethod(items, OutlookDispId::Add, &itemType.value, 1);
+            item = QueryDispatch(returned);
+        }
+        created = true;
+        if (item.IsNull())
+            RaiseComError(E_POINTER);
+        DispatchRef form = GetObjectProperty(item, OutlookDispId::FormDescription);
+        if (form.IsNull())
+            RaiseComError(E_POINTER);
+        isPlendrax = IsPlendraxClass(GetStringProperty(form, OutlookDispId::MessageClass));
+    } catch (const _com_error&) {
+    } catch (...) {
+        // Whatever else went wrong, the temporary item must not outlive the probe.
+        if (created) {
+            try {
+                CloseUnsaved(item);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    if (created)
+        CloseUnsaved(item);
+    return isPlendrax;
+}
