@@ -1,0 +1,425 @@
+// Stand-in for Extended MAPI's MAPI32.DLL: a session, message stores and folders served from
+// the sandbox profile (sandbox/profile/Profile.h). Strict about the protocol, counts every
+// live object and buffer, and records each call in C:\sandbox\log\mapi32.log.
+//
+// Faults (profile "fail" entries) by object and member:
+//   mapi32   MAPIInitialize, MAPILogonEx
+//   session  OpenMsgStore
+//   <store display name>  OpenEntry
+//   <folder path>  GetProps, SetProps, SaveChanges
+// A folder with opens=message is opened as a message (object type 5); a folder lacking a
+// default-form property gives it back as PT_ERROR with MAPI_W_ERRORS_RETURNED.
+//
+// Built once more with SANDBOX_NO_LOGON, as a MAPI32.DLL without MAPILogonEx.
+#include "platform/MapiTags.h"
+#include "sandbox/profile/Profile.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+const char* const Log = "mapi32";
+
+// Every object whose reference count has not yet reached zero, by address.
+std::map<const void*, std::string> liveObjects;
+// Every buffer handed out and not yet freed, by address.
+std::map<const void*, std::string> liveBuffers;
+int bufferCount;
+int initialiseCount;
+
+std::string Hex(const void* data, ULONG size) {
+    return sandbox::HexText(static_cast<const unsigned char*>(data), size);
+}
+
+#ifndef SANDBOX_NO_LOGON
+const char* Text(const char* text) {
+    return text ? text : "(null)";
+}
+#endif
+
+void RecordLeaks(const char* event) {
+    sandbox::Record(Log, "%s live=%u buffers=%u", event, unsigned(liveObjects.size()),
+                    unsigned(liveBuffers.size()));
+    for (const auto& object : liveObjects)
+        sandbox::Record(Log, "leak %s", object.second.c_str());
+    for (const auto& buffer : liveBuffers)
+        sandbox::Record(Log, "leak buffer %s", buffer.second.c_str());
+}
+
+// A profile fault for this call, or S_OK.
+HRESULT Fault(const std::string& object, const char* member) {
+    long result = 0;
+    return sandbox::ShouldFail(object, member, &result) ? HRESULT(result) : S_OK;
+}
+
+// The reference counting, recording and leak accounting shared by every object.
+template <typename Interface> class Counted : public Interface {
+  public:
+    Counted(const std::string& kind, const std::string& name) : description(kind) {
+        if (!name.empty())
+            description += " \"" + name + "\"";
+        liveObjects[this] = description;
+    }
+    virtual ~Counted() { liveObjects.erase(this); }
+
+    STDMETHODIMP QueryInterface(REFIID, void** object) override {
+        sandbox::Record(Log, "QueryInterface %s -> no interface", description.c_str());
+        if (object)
+            *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        ++references;
+        sandbox::Record(Log, "AddRef %s refs=%lu", description.c_str(), references);
+        return references;
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        if (references == 0) {
+            sandbox::Record(Log, "Release %s after its last release", description.c_str());
+            return 0;
+        }
+        ULONG left = --references;
+        sandbox::Record(Log, "Release %s refs=%lu", description.c_str(), left);
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+  protected:
+    std::string description;
+    ULONG references = 1;
+};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-parameter"
+// Every method the uninstaller has no business calling.
+#define UNSUPPORTED                                                                                \
+    {                                                                                              \
+        sandbox::Record(Log, "unsupported %s", __func__);                                          \
+        return MAPI_E_NO_SUPPORT;                                                                  \
+    }
+
+class SessionMethods : public IMAPISession {
+  public:
+    MAPI_IMAPISESSION_METHODS(UNSUPPORTED)
+};
+class StoreMethods : public IMsgStore {
+  public:
+    MAPI_IMAPIPROP_METHODS(UNSUPPORTED)
+    MAPI_IMSGSTORE_METHODS(UNSUPPORTED)
+};
+class FolderMethods : public IMAPIFolder {
+  public:
+    MAPI_IMAPIPROP_METHODS(UNSUPPORTED)
+    MAPI_IMAPICONTAINER_METHODS(UNSUPPORTED)
+    MAPI_IMAPIFOLDER_METHODS(UNSUPPORTED)
+};
+class MessageMethods : public IMessage {
+  public:
+    MAPI_IMAPIPROP_METHODS(UNSUPPORTED)
+    MAPI_IMESSAGE_METHODS(UNSUPPORTED)
+};
+#pragma GCC diagnostic pop
+
+class Message : public Counted<MessageMethods> {
+  public:
+    Message(int folder) : Counted("message", sandbox::FolderPath(folder)) {}
+};
+
+class Folder : public Counted<FolderMethods> {
+  public:
+    Folder(int folder, bool modify)
+        : Counted("folder", sandbox::FolderPath(folder)), folder(folder),
+          path(sandbox::FolderPath(folder)), modify(modify) {}
+
+    STDMETHODIMP GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
+                          LPSPropValue* values) override {
+        std::string list;
+        for (ULONG i = 0; tags != nullptr && i < tags->cValues; ++i) {
+            char tag[16];
+            snprintf(tag, sizeof tag, "%s0x%08lX", i ? "," : "", tags->aulPropTag[i]);
+            list += tag;
+        }
+        HRESULT result = Fault(path, "GetProps");
+        if (count == nullptr || values == nullptr)
+            result = MAPI_E_INVALID_PARAMETER;
+        else if (tags == nullptr || tags->cValues == 0)
+            result = MAPI_E_NO_SUPPORT; // all properties: not served
+        else if (flags != 0 && flags != MAPI_UNICODE)
+            result = MAPI_E_UNKNOWN_FLAGS;
+        std::string label;
+        if (result == S_OK)
+            result = Fetch(tags, flags, count, values, &label);
+        sandbox::Record(Log, "GetProps folder=\"%s\" tags=%s flags=0x%lX -> 0x%08lX buffer=%s",
+                        path.c_str(), list.c_str(), flags, result,
+                        label.empty() ? "none" : label.c_str());
+        return result;
+    }
+
+    STDMETHODIMP SetProps(ULONG count, LPSPropValue values,
+                          LPSPropProblemArray* problems) override {
+        std::string list;
+        HRESULT result = Fault(path, "SetProps");
+        for (ULONG i = 0; values != nullptr && i < count; ++i) {
+            const SPropValue& value = values[i];
+            char entry[64];
+            snprintf(entry, sizeof entry, " 0x%08lX=", value.ulPropTag);
+            list += entry;
+            if (PROP_TYPE(value.ulPropTag) == PT_STRING8 && value.Value.lpszA != nullptr) {
+                list += "\"" + std::string(value.Value.lpszA) + "\"";
+            } else {
+                list += "unsupported";
+                if (result == S_OK)
+                    result = MAPI_E_INVALID_PARAMETER;
+            }
+        }
+        if (values == nullptr || count == 0)
+            result = MAPI_E_INVALID_PARAMETER;
+        else if (result == S_OK && !modify)
+            result = MAPI_E_NO_ACCESS;
+        if (result == S_OK)
+            for (ULONG i = 0; i < count; ++i)
+                pending[values[i].ulPropTag] = values[i].Value.lpszA;
+        if (problems)
+            *problems = nullptr;
+        sandbox::Record(Log, "SetProps folder=\"%s\" count=%lu problems=%s%s -> 0x%08lX",
+                        path.c_str(), count, problems ? "requested" : "null", list.c_str(), result);
+        return result;
+    }
+
+    // Changes reach the profile only here, as with a transacted object.
+    STDMETHODIMP SaveChanges(ULONG flags) override {
+        HRESULT result = Fault(path, "SaveChanges");
+        const ULONG known = KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE | FORCE_SAVE;
+        if (result == S_OK && (flags & ~known) != 0)
+            result = MAPI_E_UNKNOWN_FLAGS;
+        else if (result == S_OK && !modify)
+            result = MAPI_E_NO_ACCESS;
+        if (result == S_OK) {
+            for (const auto& change : pending)
+                sandbox::SetFolderProp(folder, change.first, change.second);
+            pending.clear();
+        }
+        sandbox::Record(Log, "SaveChanges folder=\"%s\" flags=0x%lX -> 0x%08lX", path.c_str(),
+                        flags, result);
+        return result;
+    }
+
+  private:
+    // One block holding the array and its strings, freed by MAPIFreeBuffer.
+    HRESULT Fetch(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values,
+                  std::string* label) {
+        std::vector<std::string> texts(tags->cValues);
+        std::vector<bool> found(tags->cValues);
+        size_t size = tags->cValues * sizeof(SPropValue);
+        for (ULONG i = 0; i < tags->cValues; ++i) {
+            // Only narrow strings are served; a wide request (or flag) finds nothing.
+            found[i] = PROP_TYPE(tags->aulPropTag[i]) == PT_STRING8 && flags == 0 &&
+                       sandbox::GetFolderProp(folder, tags->aulPropTag[i], &texts[i]);
+            if (found[i])
+                size += texts[i].size() + 1;
+        }
+        auto* block = static_cast<unsigned char*>(calloc(1, size));
+        if (block == nullptr)
+            return MAPI_E_NOT_ENOUGH_MEMORY;
+        auto* array = reinterpret_cast<LPSPropValue>(block);
+        char* strings = reinterpret_cast<char*>(block + tags->cValues * sizeof(SPropValue));
+        HRESULT result = S_OK;
+        for (ULONG i = 0; i < tags->cValues; ++i) {
+            if (found[i]) {
+                array[i].ulPropTag = tags->aulPropTag[i];
+                memcpy(strings, texts[i].c_str(), texts[i].size() + 1);
+                array[i].Value.lpszA = strings;
+                strings += texts[i].size() + 1;
+            } else {
+                array[i].ulPropTag = CHANGE_PROP_TYPE(tags->aulPropTag[i], PT_ERROR);
+                array[i].Value.err = MAPI_E_NOT_FOUND;
+                result = MAPI_W_ERRORS_RETURNED;
+            }
+        }
+        *label = "GetProps#" + std::to_string(++bufferCount);
+        liveBuffers[block] = *label;
+        *count = tags->cValues;
+        *values = array;
+        return result;
+    }
+
+    int folder;
+    std::string path;
+    bool modify;
+    std::map<ULONG, std::string> pending;
+};
+
+class Store : public Counted<StoreMethods> {
+  public:
+    Store(int store, bool writable)
+        : Counted("store", sandbox::StoreName(store)), store(store),
+          name(sandbox::StoreName(store)), writable(writable) {}
+
+    STDMETHODIMP OpenEntry(ULONG size, LPENTRYID id, LPCIID iface, ULONG flags, ULONG* type,
+                           LPUNKNOWN* object) override {
+        HRESULT result = Fault(name, "OpenEntry");
+        int folder = 0;
+        ULONG openedType = 0;
+        const ULONG known = MAPI_MODIFY | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS;
+        if (type == nullptr || object == nullptr || (id == nullptr && size != 0))
+            result = MAPI_E_INVALID_PARAMETER;
+        else if (result == S_OK && (flags & ~known) != 0)
+            result = MAPI_E_UNKNOWN_FLAGS;
+        else if (result == S_OK && (flags & MAPI_MODIFY) && !writable)
+            result = MAPI_E_NO_ACCESS;
+        else if (result == S_OK && (folder = sandbox::FindFolder(
+                                        store, reinterpret_cast<unsigned char*>(id), size)) == 0)
+            result = MAPI_E_NOT_FOUND;
+        else if (result == S_OK && !sandbox::FolderAccessible(folder))
+            result = MAPI_E_NO_ACCESS;
+        if (result == S_OK) {
+            if (sandbox::FolderOpensAsMessage(folder)) {
+                *object = new Message(folder);
+                openedType = MAPI_MESSAGE;
+            } else {
+                *object = new Folder(folder, (flags & MAPI_MODIFY) != 0);
+                openedType = MAPI_FOLDER;
+            }
+            *type = openedType;
+        } else if (object != nullptr) {
+            *object = nullptr;
+        }
+        sandbox::Record(Log,
+                        "OpenEntry store=\"%s\" id=%s iface=%s flags=0x%lX -> 0x%08lX type=%lu",
+                        name.c_str(), Hex(id, size).c_str(), iface ? "given" : "null", flags,
+                        result, openedType);
+        return result;
+    }
+
+  private:
+    int store;
+    std::string name;
+    bool writable;
+};
+
+class Session : public Counted<SessionMethods> {
+  public:
+    Session() : Counted("session", "") {}
+
+    STDMETHODIMP OpenMsgStore(ULONG_PTR uiParam, ULONG size, LPENTRYID id, LPCIID iface,
+                              ULONG flags, LPMDB* opened) override {
+        HRESULT result = Fault("session", "OpenMsgStore");
+        int store = 0;
+        const ULONG known = MDB_NO_DIALOG | MDB_WRITE | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS |
+                            MDB_TEMPORARY | MDB_NO_MAIL;
+        if (opened == nullptr || (id == nullptr && size != 0))
+            result = MAPI_E_INVALID_PARAMETER;
+        else if (result == S_OK && loggedOff)
+            result = MAPI_E_END_OF_SESSION;
+        else if (result == S_OK && (flags & ~known) != 0)
+            result = MAPI_E_UNKNOWN_FLAGS;
+        else if (result == S_OK &&
+                 (store = sandbox::FindStore(reinterpret_cast<unsigned char*>(id), size)) == 0)
+            result = MAPI_E_NOT_FOUND;
+        if (opened != nullptr)
+            *opened = result == S_OK ? new Store(store, (flags & MDB_WRITE) != 0) : nullptr;
+        sandbox::Record(Log,
+                        "OpenMsgStore ui=%lu id=%s iface=%s flags=0x%lX -> 0x%08lX store=\"%s\"",
+                        (unsigned long)uiParam, Hex(id, size).c_str(), iface ? "given" : "null",
+                        flags, result, sandbox::StoreName(store).c_str());
+        return result;
+    }
+
+    STDMETHODIMP Logoff(ULONG_PTR uiParam, ULONG flags, ULONG reserved) override {
+        HRESULT result = S_OK;
+        if (loggedOff)
+            result = MAPI_E_END_OF_SESSION;
+        else if ((flags & ~(MAPI_LOGOFF_SHARED | MAPI_LOGOFF_UI)) != 0 || reserved != 0)
+            result = MAPI_E_INVALID_PARAMETER;
+        loggedOff = true;
+        sandbox::Record(Log, "Logoff ui=%lu flags=0x%lX reserved=%lu -> 0x%08lX",
+                        (unsigned long)uiParam, flags, reserved, result);
+        return result;
+    }
+
+  private:
+    bool loggedOff = false;
+};
+
+} // namespace
+
+extern "C" {
+
+HRESULT WINAPI MAPIInitialize(LPVOID init) {
+    auto* settings = static_cast<MAPIINIT_0*>(init);
+    HRESULT result = Fault("mapi32", "MAPIInitialize");
+    const ULONG noCoInit = 0x00000008; // MAPI_NO_COINIT, which mingw-w64 lacks
+    const ULONG known = MAPI_MULTITHREAD_NOTIFICATIONS | noCoInit | MAPI_NT_SERVICE;
+    if (result == S_OK && settings != nullptr && settings->ulVersion != MAPI_INIT_VERSION)
+        result = MAPI_E_VERSION;
+    else if (result == S_OK && settings != nullptr && (settings->ulFlags & ~known) != 0)
+        result = MAPI_E_UNKNOWN_FLAGS;
+    if (result == S_OK)
+        ++initialiseCount;
+    if (settings != nullptr)
+        sandbox::Record(Log, "MAPIInitialize version=%lu flags=0x%lX -> 0x%08lX",
+                        settings->ulVersion, settings->ulFlags, result);
+    else
+        sandbox::Record(Log, "MAPIInitialize null -> 0x%08lX", result);
+    return result;
+}
+
+void WINAPI MAPIUninitialize() {
+    if (initialiseCount == 0)
+        sandbox::Record(Log, "MAPIUninitialize without MAPIInitialize");
+    else
+        --initialiseCount;
+    RecordLeaks("MAPIUninitialize");
+}
+
+#ifndef SANDBOX_NO_LOGON
+HRESULT WINAPI MAPILogonEx(ULONG_PTR uiParam, LPTSTR profileName, LPTSTR password, ULONG flags,
+                           LPMAPISESSION* session) {
+    HRESULT result = Fault("mapi32", "MAPILogonEx");
+    const ULONG known = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS |
+                        MAPI_EXPLICIT_PROFILE | MAPI_EXTENDED | MAPI_USE_DEFAULT |
+                        MAPI_FORCE_DOWNLOAD | MAPI_SERVICE_UI_ALWAYS | MAPI_NO_MAIL |
+                        MAPI_PASSWORD_UI | MAPI_TIMEOUT_SHORT;
+    if (session == nullptr)
+        result = MAPI_E_INVALID_PARAMETER;
+    else if (result == S_OK && initialiseCount == 0)
+        result = MAPI_E_NOT_INITIALIZED;
+    else if (result == S_OK && ((flags & ~known) != 0 || (flags & MAPI_EXTENDED) == 0))
+        result = MAPI_E_UNKNOWN_FLAGS;
+    if (session != nullptr)
+        *session = result == S_OK ? new Session : nullptr;
+    sandbox::Record(Log, "MAPILogonEx ui=%lu profile=%s password=%s flags=0x%lX -> 0x%08lX",
+                    (unsigned long)uiParam, Text(profileName), Text(password), flags, result);
+    return result;
+}
+#endif
+
+ULONG WINAPI MAPIFreeBuffer(LPVOID buffer) {
+    if (buffer == nullptr) {
+        sandbox::Record(Log, "MAPIFreeBuffer null");
+        return S_OK;
+    }
+    auto found = liveBuffers.find(buffer);
+    if (found == liveBuffers.end()) {
+        sandbox::Record(Log, "MAPIFreeBuffer unknown");
+        return S_OK;
+    }
+    sandbox::Record(Log, "MAPIFreeBuffer %s", found->second.c_str());
+    liveBuffers.erase(found);
+    free(buffer);
+    return S_OK;
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH)
+        sandbox::Record(Log, "attach");
+    else if (reason == DLL_PROCESS_DETACH)
+        RecordLeaks("detach");
+    return TRUE;
+}
+
+} // extern "C"
