@@ -7,6 +7,8 @@
 //   session  OpenMsgStore
 //   <store display name>  OpenEntry
 //   <folder path>  GetProps, SetProps, SaveChanges
+// A fault with a success code (e.g. "fail session OpenMsgStore 1 0") returns that code and
+// hands back null pointers or an empty property array, as a broken MAPI might.
 // A folder with opens=message is opened as a message (object type 5); a folder lacking a
 // default-form property gives it back as PT_ERROR with MAPI_W_ERRORS_RETURNED.
 //
@@ -49,10 +51,14 @@ void RecordLeaks(const char* event) {
         sandbox::Record(Log, "leak buffer %s", buffer.second.c_str());
 }
 
-// A profile fault for this call, or S_OK.
-HRESULT Fault(const std::string& object, const char* member) {
+// A profile fault for this call, or S_OK. A fault with a success code stands for a broken
+// MAPI: the call reports that code but hands back nothing (*broken is set).
+HRESULT Fault(const std::string& object, const char* member, bool* broken = nullptr) {
     long result = 0;
-    return sandbox::ShouldFail(object, member, &result) ? HRESULT(result) : S_OK;
+    bool failing = sandbox::ShouldFail(object, member, &result);
+    if (broken)
+        *broken = failing && SUCCEEDED(result);
+    return failing ? HRESULT(result) : S_OK;
 }
 
 // The reference counting, recording and leak accounting shared by every object.
@@ -143,7 +149,8 @@ class Folder : public Counted<FolderMethods> {
             snprintf(tag, sizeof tag, "%s0x%08lX", i ? "," : "", tags->aulPropTag[i]);
             list += tag;
         }
-        HRESULT result = Fault(path, "GetProps");
+        bool broken;
+        HRESULT result = Fault(path, "GetProps", &broken);
         if (count == nullptr || values == nullptr)
             result = MAPI_E_INVALID_PARAMETER;
         else if (tags == nullptr || tags->cValues == 0)
@@ -151,8 +158,12 @@ class Folder : public Counted<FolderMethods> {
         else if (flags != 0 && flags != MAPI_UNICODE)
             result = MAPI_E_UNKNOWN_FLAGS;
         std::string label;
-        if (result == S_OK)
+        if (result == S_OK && !broken) {
             result = Fetch(tags, flags, count, values, &label);
+        } else if (count != nullptr && values != nullptr) {
+            *count = 0;
+            *values = nullptr;
+        }
         sandbox::Record(Log, "GetProps folder=\"%s\" tags=%s flags=0x%lX -> 0x%08lX buffer=%s",
                         path.c_str(), list.c_str(), flags, result,
                         label.empty() ? "none" : label.c_str());
@@ -261,7 +272,8 @@ class Store : public Counted<StoreMethods> {
 
     STDMETHODIMP OpenEntry(ULONG size, LPENTRYID id, LPCIID iface, ULONG flags, ULONG* type,
                            LPUNKNOWN* object) override {
-        HRESULT result = Fault(name, "OpenEntry");
+        bool broken;
+        HRESULT result = Fault(name, "OpenEntry", &broken);
         int folder = 0;
         ULONG openedType = 0;
         const ULONG known = MAPI_MODIFY | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS;
@@ -276,7 +288,10 @@ class Store : public Counted<StoreMethods> {
             result = MAPI_E_NOT_FOUND;
         else if (result == S_OK && !sandbox::FolderAccessible(folder))
             result = MAPI_E_NO_ACCESS;
-        if (result == S_OK) {
+        if (result == S_OK && broken) {
+            *object = nullptr;
+            *type = openedType = MAPI_FOLDER;
+        } else if (result == S_OK) {
             if (sandbox::FolderOpensAsMessage(folder)) {
                 *object = new Message(folder);
                 openedType = MAPI_MESSAGE;
@@ -307,7 +322,8 @@ class Session : public Counted<SessionMethods> {
 
     STDMETHODIMP OpenMsgStore(ULONG_PTR uiParam, ULONG size, LPENTRYID id, LPCIID iface,
                               ULONG flags, LPMDB* opened) override {
-        HRESULT result = Fault("session", "OpenMsgStore");
+        bool broken;
+        HRESULT result = Fault("session", "OpenMsgStore", &broken);
         int store = 0;
         const ULONG known = MDB_NO_DIALOG | MDB_WRITE | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS |
                             MDB_TEMPORARY | MDB_NO_MAIL;
@@ -321,7 +337,8 @@ class Session : public Counted<SessionMethods> {
                  (store = sandbox::FindStore(reinterpret_cast<unsigned char*>(id), size)) == 0)
             result = MAPI_E_NOT_FOUND;
         if (opened != nullptr)
-            *opened = result == S_OK ? new Store(store, (flags & MDB_WRITE) != 0) : nullptr;
+            *opened =
+                result == S_OK && !broken ? new Store(store, (flags & MDB_WRITE) != 0) : nullptr;
         sandbox::Record(Log,
                         "OpenMsgStore ui=%lu id=%s iface=%s flags=0x%lX -> 0x%08lX store=\"%s\"",
                         (unsigned long)uiParam, Hex(id, size).c_str(), iface ? "given" : "null",
@@ -379,7 +396,8 @@ void WINAPI MAPIUninitialize() {
 #ifndef SANDBOX_NO_LOGON
 HRESULT WINAPI MAPILogonEx(ULONG_PTR uiParam, LPTSTR profileName, LPTSTR password, ULONG flags,
                            LPMAPISESSION* session) {
-    HRESULT result = Fault("mapi32", "MAPILogonEx");
+    bool broken;
+    HRESULT result = Fault("mapi32", "MAPILogonEx", &broken);
     const ULONG known = MAPI_LOGON_UI | MAPI_NEW_SESSION | MAPI_ALLOW_OTHERS |
                         MAPI_EXPLICIT_PROFILE | MAPI_EXTENDED | MAPI_USE_DEFAULT |
                         MAPI_FORCE_DOWNLOAD | MAPI_SERVICE_UI_ALWAYS | MAPI_NO_MAIL |
@@ -391,7 +409,7 @@ HRESULT WINAPI MAPILogonEx(ULONG_PTR uiParam, LPTSTR profileName, LPTSTR passwor
     else if (result == S_OK && ((flags & ~known) != 0 || (flags & MAPI_EXTENDED) == 0))
         result = MAPI_E_UNKNOWN_FLAGS;
     if (session != nullptr)
-        *session = result == S_OK ? new Session : nullptr;
+        *session = result == S_OK && !broken ? new Session : nullptr;
     sandbox::Record(Log, "MAPILogonEx ui=%lu profile=%s password=%s flags=0x%lX -> 0x%08lX",
                     (unsigned long)uiParam, Text(profileName), Text(password), flags, result);
     return result;

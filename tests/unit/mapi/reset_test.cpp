@@ -205,3 +205,22 @@ TEST_CASE("the folder's new default form is what the profile serves next") {
     CHECK(CountEvents("SetProps") == 1);
     ReleaseAndCheckNothingLeaks();
 }
+
+TEST_CASE("a MAPI that reports success but hands back nothing gives false, not a crash") {
+    std::string fault;
+    SUBCASE("no store") {
+        fault = "fail session OpenMsgStore 1 0\n";
+    }
+    SUBCASE("no folder") {
+        fault = "fail \"Personal Folders\" OpenEntry 1 0\n";
+    }
+    SUBCASE("no properties") {
+        fault = "fail \"Personal Folders/Tasks\" GetProps 1 0\n";
+    }
+    FreshScenario(std::string(Profile) + fault);
+    CHECK_FALSE(Reset("0A0B0C0D", "00AA01"));
+    CHECK(CountEvents("SetProps") == 0);
+    CHECK(CountEvents("MAPIFreeBuffer unknown") == 0);
+    ReleaseAndCheckNothingLeaks();
+    CHECK(ProfileFolderLine("Tasks") == TasksUnchanged);
+}

@@ -190,3 +190,13 @@ TEST_CASE("a MAPI32.DLL without MAPILogonEx is loaded and freed once, never init
     CHECK(GetMapiSession() == nullptr);
     CHECK(Mapi32Log().size() == 2);
 }
+
+TEST_CASE("a logon that reports success without a session counts as failed") {
+    FreshScenario("fail mapi32 MAPILogonEx 1 0\n");
+    CHECK(GetMapiSession() == nullptr);
+    CHECK_FALSE(MapiSessionExists());
+    CHECK(CountEvents("Logoff") == 0);
+    CHECK(Events("MAPIUninitialize") ==
+          std::vector<std::string>{"MAPIUninitialize live=0 buffers=0"});
+    CHECK_FALSE(Mapi32Loaded());
+}
