@@ -36,6 +36,11 @@ void ReleaseAndCheckNothingLeaks() {
     CHECK(Events("MAPIUninitialize") ==
           std::vector<std::string>{"MAPIUninitialize live=0 buffers=0"});
     CHECK(CountEvents("leak") == 0);
+    CHECK(CountEvents("MAPIFreeBuffer unknown") == 0);
+    REQUIRE_FALSE(Mapi32Log().empty());
+    CHECK(Mapi32Log().back() == "detach live=0 buffers=0");
+    for (const std::string& line : Mapi32Log())
+        CHECK(line.find("after its last release") == std::string::npos);
 }
 
 } // namespace
