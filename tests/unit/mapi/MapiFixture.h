@@ -1,5 +1,5 @@
 #pragma once
-// Helpers for the MAPI tests: the "MAPIX" registry value, the stand-in MAPI32.DLL (picked from
+// What the MAPI tests share: the "MAPIX" registry value, the stand-in MAPI32.DLL (picked from
 // the build's sandbox directory through the DLL search path), its profile and its call log.
 #include "mapi/MapiSession.h"
 #include "mapi/MapiSessionClass.h"
