@@ -2,12 +2,12 @@
 
 #include <shlwapi.h>
 
-const char* CommandLineTail(const char* commandLine) {
+const char* CommandLineTail(const char* commandLine, UINT codePage) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(commandLine);
     if (*p == '"') {
         ++p;
         while (*p != '\0' && *p != '"') {
-            if (IsDBCSLeadByte(*p) && p[1] != '\0')
+            if (IsDBCSLeadByteEx(codePage, *p) && p[1] != '\0')
                 ++p;
             ++p;
         }

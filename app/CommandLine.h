@@ -4,7 +4,7 @@
 // The part of a process command line after the program name and the blanks behind it.
 // Bytes are taken as unsigned; inside a quoted name a double-byte lead byte carries its
 // trail byte with it, so a trail byte never ends the name.
-const char* CommandLineTail(const char* commandLine);
+const char* CommandLineTail(const char* commandLine, UINT codePage = CP_ACP);
 
 // The last "/" or "\" of path, or null when it has none.
 char* LastSeparator(char* path);

@@ -10,10 +10,7 @@ namespace {
 INT64 keptSequenceNumber = -1;
 }
 
-void FormatRestorePointDescription(char (&description)[MAX_DESC]) {
-    char format[80];
-    if (LoadStringA(InstanceHandle, IDS_RESTORE_POINT_NAME, format, sizeof format) == 0)
-        format[0] = '\0';
+void FormatRestorePointDescription(const char* format, char (&description)[MAX_DESC]) {
     char formatted[100];
     // Bounded formatting: a longer table entry is cut, never written past the buffer.
     wnsprintfA(formatted, sizeof formatted, format, "Plendrax");
@@ -39,7 +36,10 @@ INT64 RequestRestorePoint(DWORD eventType, DWORD restorePointType, INT64 sequenc
     request.dwEventType = eventType;
     request.dwRestorePtType = restorePointType;
     request.llSequenceNumber = sequenceNumber;
-    FormatRestorePointDescription(request.szDescription);
+    char format[80];
+    if (LoadStringA(InstanceHandle, IDS_RESTORE_POINT_NAME, format, sizeof format) == 0)
+        format[0] = '\0';
+    FormatRestorePointDescription(format, request.szDescription);
 
     STATEMGRSTATUS status;
     ZeroMemory(&status, sizeof status);

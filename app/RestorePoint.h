@@ -10,5 +10,6 @@ void EndRestorePoint();
 INT64 RequestRestorePoint(DWORD eventType, DWORD restorePointType, INT64 sequenceNumber);
 bool SetRestorePoint(PRESTOREPOINTINFOA request, PSTATEMGRSTATUS status);
 
-// Formats "Removed %s" with "Plendrax" into a description that always fits MAX_DESC.
-void FormatRestorePointDescription(char (&description)[MAX_DESC]);
+// Formats the description (string 6, "Removed %s") with "Plendrax"; whatever the format,
+// the result is cut to fit MAX_DESC with its terminator.
+void FormatRestorePointDescription(const char* format, char (&description)[MAX_DESC]);

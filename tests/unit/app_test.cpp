@@ -1,3 +1,130 @@
 #include <doctest.h>
+
 #include "app/CommandLine.h"
-TEST_CASE("placeholder") { CHECK(CommandLineTail("a b")[0] == 'b'); }
+#include "app/Entry.h"
+#include "app/RestorePoint.h"
+#include "app/UninstallRun.h"
+#include "app/resources/resource.h"
+
+#include <cstring>
+#include <string>
+
+TEST_CASE("the command-line tail starts after the program name and the blanks behind it") {
+    CHECK(std::string(CommandLineTail("UninstallPX.exe")) == "");
+    CHECK(std::string(CommandLineTail("UninstallPX.exe \t  ")) == "");
+    CHECK(std::string(CommandLineTail("x.exe %D:\\Tools\\Plendrax\\")) == "%D:\\Tools\\Plendrax\\");
+    CHECK(std::string(CommandLineTail("\"C:\\Program Files\\u.exe\"  \t%D:\\a b\\")) ==
+          "%D:\\a b\\");
+    // Control characters 1 to 32 are skipped like blanks.
+    CHECK(std::string(CommandLineTail("x.exe \x01\x1f\x20%a")) == "%a");
+    // Blanks at the end belong to the tail.
+    CHECK(std::string(CommandLineTail("x.exe %D:\\a\\  ")) == "%D:\\a\\  ");
+    // A second "%" and quotes are ordinary characters of the tail.
+    CHECK(std::string(CommandLineTail("x.exe %%\"D:\\\"")) == "%%\"D:\\\"");
+    // An unterminated quoted name takes the whole line.
+    CHECK(std::string(CommandLineTail("\"C:\\a b\\u.exe %D:\\")) == "");
+}
+
+TEST_CASE("the tail is taken as the start-up code's rule gives it, not the C run-time's") {
+    // Bytes of 128 and above belong to the program name.
+    CHECK(std::string(CommandLineTail("cl\xE9x.exe %C:\\a\\")) == "%C:\\a\\");
+    CHECK(std::string(CommandLineTail("\xE9\xFF %C:\\a\\")) == "%C:\\a\\");
+    // A quoted name ends at its closing quote even when more follows without a blank.
+    CHECK(std::string(CommandLineTail("\"a\"b c\" %d")) == "b c\" %d");
+}
+
+TEST_CASE("a double-byte lead byte inside a quoted name carries its trail byte") {
+    const char line[] = "\"ab\x81\" c\" %d";
+    // In code page 932, 0x81 is a lead byte: the quote after it is its trail byte.
+    CHECK(std::string(CommandLineTail(line, 932)) == "%d");
+    // In code page 1252 there are no lead bytes: the name ends at that quote.
+    CHECK(std::string(CommandLineTail(line, 1252)) == "c\" %d");
+    // A lead byte at the very end never skips the terminator.
+    CHECK(std::string(CommandLineTail("\"ab\x81", 932)) == "");
+}
+
+TEST_CASE("a command line of 32,000 characters is handled") {
+    std::string line = "x.exe %" + std::string(32000, 'a');
+    CHECK(std::strlen(CommandLineTail(line.c_str())) == 32001);
+}
+
+TEST_CASE("LastSeparator finds the last slash or backslash") {
+    CHECK(LastSeparator("") == nullptr);
+    CHECK(LastSeparator("Plendrax.exe") == nullptr);
+    const char mixed[] = "C:\\a/b\\c";
+    CHECK(LastSeparator(mixed) == mixed + 6);
+    const char slashLast[] = "C:\\a\\b/c";
+    CHECK(LastSeparator(slashLast) == slashLast + 6);
+    const char trailing[] = "D:/Plendrax/";
+    CHECK(LastSeparator(trailing) == trailing + 11);
+    // Every byte is tested alone: a 0x5C trail byte counts as a separator.
+    const char doubleByte[] = "C:\\\x83\x5C";
+    CHECK(LastSeparator(doubleByte) == doubleByte + 4);
+}
+
+TEST_CASE("ModuleDirectory gives the executable's directory with its separator") {
+    char full[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, full, sizeof full);
+    REQUIRE(length > 0);
+    char directory[MAX_PATH];
+    CHECK(ModuleDirectory(directory, sizeof directory) == directory);
+    size_t directoryLength = std::strlen(directory);
+    REQUIRE(directoryLength > 0);
+    CHECK(directory[directoryLength - 1] == '\\');
+    CHECK(std::strncmp(full, directory, directoryLength) == 0);
+    CHECK(std::strchr(full + directoryLength, '\\') == nullptr);
+
+    SUBCASE("a buffer too small for the whole path gives the empty string") {
+        char small[8];
+        std::memset(small, 'x', sizeof small);
+        ModuleDirectory(small, sizeof small);
+        CHECK(small[0] == '\0');
+    }
+    SUBCASE("a buffer that fits exactly with its terminator is enough") {
+        std::string exact(length + 1, 'x');
+        ModuleDirectory(&exact[0], length + 1);
+        CHECK(std::string(exact.c_str()) == directory);
+    }
+}
+
+TEST_CASE("the final message follows the two outcome flags") {
+    FinalMessage message = ChooseFinalMessage(false, false);
+    CHECK(message.stringId == IDS_UNINSTALLED);
+    CHECK(message.iconFlag == MB_ICONINFORMATION);
+    message = ChooseFinalMessage(false, true);
+    CHECK(message.stringId == IDS_UNINSTALLED_MANUAL);
+    CHECK(message.iconFlag == MB_ICONINFORMATION);
+    message = ChooseFinalMessage(true, false);
+    CHECK(message.stringId == IDS_NOT_ALL_REMOVED);
+    CHECK(message.iconFlag == MB_ICONEXCLAMATION);
+    message = ChooseFinalMessage(true, true);
+    CHECK(message.stringId == IDS_NOT_ALL_REMOVED_MANUAL);
+    CHECK(message.iconFlag == MB_ICONEXCLAMATION);
+}
+
+TEST_CASE("the uninstall document is looked for beside the uninstaller") {
+    char directory[MAX_PATH];
+    ModuleDirectory(directory, sizeof directory);
+    char path[MAX_PATH];
+    REQUIRE(UninstallDocumentPath(path));
+    CHECK(std::string(path) == std::string(directory) + "UninstallPX.doc");
+}
+
+TEST_CASE("the restore point description always fits its 64 bytes") {
+    struct {
+        char description[MAX_DESC];
+        char guard[16];
+    } record;
+    std::memset(&record, 'x', sizeof record);
+    FormatRestorePointDescription("Removed %s", record.description);
+    CHECK(std::string(record.description) == "Removed Plendrax");
+
+    // The longest format the table may hold (79 characters) expands past the 64 bytes: the
+    // description is cut, never written past its field.
+    std::string longFormat = "%s" + std::string(77, '.');
+    std::memset(&record, 'x', sizeof record);
+    FormatRestorePointDescription(longFormat.c_str(), record.description);
+    CHECK(std::strlen(record.description) == MAX_DESC - 1);
+    CHECK(std::string(record.description, 10) == "Plendrax..");
+    CHECK(std::string(record.guard, sizeof record.guard) == std::string(16, 'x'));
+}

@@ -1,3 +1,242 @@
+// The removal stages against the sandbox prefix's own file system and registry, where a
+// Plendrax installation is staged.
 #include <doctest.h>
-#include "app/CommandLine.h"
-TEST_CASE("placeholder2") { CHECK(CommandLineTail("a b")[0] == 'b'); }
+
+#include "removal/Removal.h"
+#include "sandbox/common/Layout.h"
+
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const productFiles[] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
+                                    "Plendrax.exe", "Setup.exe"};
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void Touch(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    REQUIRE(file != INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+}
+
+// A fresh directory C:\t<n>\<name>\ holding the five files (or those asked for).
+std::string MakeInstallation(const std::string& parent, const std::string& name,
+                             std::vector<std::string> files = {}) {
+    if (files.empty())
+        files.assign(std::begin(productFiles), std::end(productFiles));
+    CreateDirectoryA(parent.c_str(), nullptr);
+    std::string directory = parent + "\\" + name;
+    CreateDirectoryA(directory.c_str(), nullptr);
+    for (const std::string& file : files)
+        Touch(directory + "\\" + file);
+    return directory;
+}
+
+bool KeyExists(HKEY root, const char* key) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+bool ValueExists(HKEY root, const char* key, const char* value) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    bool found = RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) ==
+                 ERROR_SUCCESS;
+    RegCloseKey(opened);
+    return found;
+}
+
+std::string FolderPath(int csidl) {
+    char path[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+} // namespace
+
+TEST_CASE("the program files stage deletes the five files and the emptied directories") {
+    std::string directory = MakeInstallation("C:\\t1", "Plendrax");
+    CHECK(RemoveProgramFiles((directory + "\\").c_str()));
+    for (const char* file : productFiles)
+        CHECK_FALSE(Exists(directory + "\\" + file));
+    CHECK_FALSE(Exists(directory));
+    CHECK_FALSE(Exists("C:\\t1"));
+
+    SUBCASE("a second run finds nothing and reports failure") {
+        CHECK_FALSE(RemoveProgramFiles((directory + "\\").c_str()));
+    }
+}
+
+TEST_CASE("a file the user added keeps the directory and fails the stage") {
+    std::string directory = MakeInstallation("C:\\t2", "Plendrax");
+    Touch(directory + "\\notes.txt");
+    Touch("C:\\t2\\other.txt");
+    CHECK_FALSE(RemoveProgramFiles((directory + "\\").c_str()));
+    for (const char* file : productFiles)
+        CHECK_FALSE(Exists(directory + "\\" + file));
+    CHECK(Exists(directory + "\\notes.txt"));
+    CHECK(Exists("C:\\t2\\other.txt"));
+}
+
+TEST_CASE("a missing program executable fails the stage though the directory goes") {
+    std::string directory = MakeInstallation(
+        "C:\\t3", "Plendrax", {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml", "Setup.exe"});
+    CHECK_FALSE(RemoveProgramFiles((directory + "\\").c_str()));
+    CHECK_FALSE(Exists(directory));
+}
+
+TEST_CASE("the directory's text is a plain prefix of each file name") {
+    SUBCASE("without a trailing separator the names are glued to the last component") {
+        std::string directory = MakeInstallation("C:\\t4", "Plendrax");
+        Touch("C:\\t4\\PlendraxPlendrax.exe");
+        Touch("C:\\t4\\PlendraxSetup.exe");
+        CHECK_FALSE(RemoveProgramFiles("C:\\t4\\Plendrax"));
+        CHECK_FALSE(Exists("C:\\t4\\PlendraxPlendrax.exe"));
+        CHECK_FALSE(Exists("C:\\t4\\PlendraxSetup.exe"));
+        for (const char* file : productFiles)
+            CHECK(Exists(directory + "\\" + file));
+    }
+    SUBCASE("two trailing separators: the same directory is tried twice, not the one above") {
+        std::string directory = MakeInstallation("C:\\t5", "Plendrax");
+        CHECK(RemoveProgramFiles((directory + "\\\\").c_str()));
+        CHECK_FALSE(Exists(directory));
+        CHECK(Exists("C:\\t5"));
+    }
+    SUBCASE("forward slashes behave like backslashes") {
+        MakeInstallation("C:\\t6", "Plendrax");
+        CHECK(RemoveProgramFiles("C:/t6/Plendrax/"));
+        CHECK_FALSE(Exists("C:\\t6"));
+    }
+    SUBCASE("a mixed path cuts at whichever separator stands last") {
+        MakeInstallation("C:\\t7", "Plendrax");
+        CHECK(RemoveProgramFiles("C:\\t7/Plendrax\\"));
+        CHECK_FALSE(Exists("C:\\t7"));
+    }
+    SUBCASE("a drive root removes nothing and fails") {
+        CHECK_FALSE(RemoveProgramFiles("C:\\"));
+        CHECK(Exists("C:\\windows"));
+    }
+}
+
+TEST_CASE("an empty installation directory deletes nothing in the current directory") {
+    std::string directory = MakeInstallation("C:\\t8", "cwd");
+    REQUIRE(SetCurrentDirectoryA(directory.c_str()));
+    CHECK_FALSE(RemoveProgramFiles(""));
+    for (const char* file : productFiles)
+        CHECK(Exists(directory + "\\" + file));
+    SetCurrentDirectoryA("C:\\");
+}
+
+TEST_CASE("installation directories at and beyond the longest that fits") {
+    // 244 characters with the separator: "UninstallPX.doc" still fits MAX_PATH.
+    std::string parent = "C:\\t9";
+    std::string name(244 - parent.size() - 2, 'p');
+    std::string directory = MakeInstallation(parent, name);
+    REQUIRE((directory + "\\").size() == MaxInstallDirectoryLength);
+    CHECK(RemoveProgramFiles((directory + "\\").c_str()));
+    CHECK_FALSE(Exists(directory));
+
+    // One more character and no path is tried: nothing is deleted, the stage fails.
+    name += 'q';
+    CreateDirectoryA(parent.c_str(), nullptr);
+    std::string longer = parent + "\\" + name;
+    REQUIRE(CreateDirectoryA(longer.c_str(), nullptr));
+    Touch(longer + "\\Setup.exe");
+    CHECK_FALSE(RemoveProgramFiles((longer + "\\").c_str()));
+    CHECK(Exists(longer + "\\Setup.exe"));
+    CHECK_FALSE(RemoveProgramFiles(std::string(5000, 'x').c_str()));
+}
+
+TEST_CASE("DeleteInstalledFile never cuts a path short") {
+    MakeInstallation("C:\\t10", "d", {"Setup.exe"});
+    CHECK(DeleteInstalledFile("C:\\t10\\d\\", "Setup.exe"));
+    CHECK_FALSE(DeleteInstalledFile("C:\\t10\\d\\", "Setup.exe"));
+    // A directory whose cut-off path would name C:\t10\d\Setup.exe itself.
+    Touch("C:\\t10\\d\\Setup.exe");
+    std::string padded = "C:\\t10\\d\\Setup.exe" + std::string(300, ' ');
+    CHECK_FALSE(DeleteInstalledFile(padded.c_str(), "x"));
+    CHECK(Exists("C:\\t10\\d\\Setup.exe"));
+}
+
+TEST_CASE("the registry stage removes the product's entries and leaves the maker's others") {
+    REQUIRE(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "DisplayName"));
+    REQUIRE(ValueExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY, "AlertStatus"));
+    REQUIRE(KeyExists(HKEY_CURRENT_USER, SANDBOX_OTHER_PRODUCT_KEY));
+    // A value the uninstaller does not know goes with its key.
+    HKEY settings;
+    REQUIRE(RegOpenKeyExA(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY, 0, KEY_WRITE, &settings) ==
+            ERROR_SUCCESS);
+    RegSetValueExA(settings, "Unknown", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    RegCloseKey(settings);
+
+    CHECK(RemoveRegistryEntries());
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
+    CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY));
+    CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Corvenhalde\\Plendrax"));
+    CHECK(KeyExists(HKEY_CURRENT_USER, "Software\\Corvenhalde"));
+    CHECK(ValueExists(HKEY_CURRENT_USER, SANDBOX_OTHER_PRODUCT_KEY, "Licensee"));
+    CHECK(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
+}
+
+// The cases below run after the one above, on what it left.
+TEST_CASE("with nothing of the product left the registry stage still reports success") {
+    REQUIRE_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
+    CHECK(RemoveRegistryEntries());
+    CHECK(KeyExists(HKEY_CURRENT_USER, SANDBOX_OTHER_PRODUCT_KEY));
+}
+
+TEST_CASE("once the maker's other product is gone the maker's key goes too") {
+    RegDeleteKeyA(HKEY_CURRENT_USER, SANDBOX_OTHER_PRODUCT_KEY);
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Corvenhalde\\Ledgerwick");
+    CHECK(RemoveRegistryEntries());
+    CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Corvenhalde"));
+}
+
+TEST_CASE("the shortcut stage deletes the desktop and all-users Start menu shortcuts") {
+    std::string desktop = FolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
+    std::string common = FolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    std::string own = FolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
+    REQUIRE(Exists(desktop));
+    REQUIRE(Exists(common));
+    REQUIRE(Exists(own));
+    CHECK(IsNtPlatform());
+
+    CHECK(RemoveShortcuts());
+    CHECK_FALSE(Exists(desktop));
+    CHECK_FALSE(Exists(common));
+    CHECK(Exists(own)); // the user's own Start menu is not looked at on NT
+}
+
+// The cases below run after the one above, with both shortcuts gone.
+TEST_CASE("the shortcut stage's result is the Start menu deletion's alone") {
+    std::string desktop = FolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
+    std::string common = FolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    REQUIRE_FALSE(Exists(common));
+    CHECK_FALSE(RemoveShortcuts());
+
+    Touch(common);
+    CHECK(RemoveShortcuts());
+    CHECK_FALSE(Exists(common));
+
+    Touch(desktop);
+    CHECK_FALSE(RemoveShortcuts());
+    CHECK_FALSE(Exists(desktop));
+}
+
+TEST_CASE("SpecialFolderPath resolves folders and refuses unknown ones") {
+    char path[MAX_PATH];
+    REQUIRE(SpecialFolderPath(nullptr, path, CSIDL_COMMON_PROGRAMS));
+    CHECK(std::string(path) == FolderPath(CSIDL_COMMON_PROGRAMS));
+    CHECK_FALSE(SpecialFolderPath(nullptr, path, 0x7E));
+}
