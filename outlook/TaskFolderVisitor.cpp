@@ -24,11 +24,14 @@ DispatchRef GetItems(const DispatchRef& folder) {
     return items;
 }
 
-// A folder identifier to pass on to MAPI; a missing one cannot name a folder.
+// A folder identifier to pass on to MAPI as narrow text; a missing one cannot name a folder,
+// and one with an embedded zero would reach MAPI cut short.
 std::string GetIdentifier(const DispatchRef& folder, DISPID member) {
     std::optional<std::string> identifier = GetStringProperty(folder, member);
     if (!identifier)
         RaiseComError(E_POINTER);
+    if (identifier->find('\0') != std::string::npos)
+        RaiseComError(E_INVALIDARG);
     return *identifier;
 }
 

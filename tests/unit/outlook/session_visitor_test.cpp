@@ -155,6 +155,9 @@ TEST_CASE("failures in the default-form step set the flag and make no reset") {
         null.what = Misbehaviour::NullResult;
         tasks.world.Set("Tasks", "StoreID", null);
     }
+    SUBCASE("an entry id cut short by an embedded zero") {
+        tasks.folder->entryId = std::wstring(L"00\0AA01", 7);
+    }
     SUBCASE("StoreID fails") {
         tasks.world.Fail("Tasks", "StoreID");
     }
