@@ -8,8 +8,7 @@ std::atomic<bool> ProgressWindowFailed{false};
 
 DWORD WINAPI ProgressWindowThread(LPVOID) {
     // Nothing ends the dialog, so this returns only when it could not be made.
-    DialogBoxParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressWindowProc,
-                    0);
+    DialogBoxParamA(InstanceHandle, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressWindowProc, 0);
     ProgressWindowFailed = true;
     return 0;
 }

@@ -50,8 +50,7 @@ FinalMessage ChooseFinalMessage(bool failure, bool manualSteps) {
     if (failure)
         return {manualSteps ? UINT(IDS_NOT_ALL_REMOVED_MANUAL) : UINT(IDS_NOT_ALL_REMOVED),
                 MB_ICONEXCLAMATION};
-    return {manualSteps ? UINT(IDS_UNINSTALLED_MANUAL) : UINT(IDS_UNINSTALLED),
-            MB_ICONINFORMATION};
+    return {manualSteps ? UINT(IDS_UNINSTALLED_MANUAL) : UINT(IDS_UNINSTALLED), MB_ICONINFORMATION};
 }
 
 bool UninstallDocumentPath(char (&path)[MAX_PATH]) {

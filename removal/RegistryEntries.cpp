@@ -7,13 +7,29 @@ const char uninstallKey[] =
 const char* const uninstallValues[] = {"DisplayName", "UninstallString", "InstallLocation"};
 
 const char settingsKey[] = "Software\\Corvenhalde\\Plendrax\\1.0";
-const char* const settingsValues[] = {
-    "UpdateCalendar",    "UpdateStartAndDue",  "DefaultToCurrent", "FirstTaskDate",
-    "TaskOrder",         "Breaks",             "KeepProgressRecord", "SubjectTemplate",
-    "CompletedTemplate", "TasksFolder",        "CompletedTasksFolder", "MoveCompletedTasks",
-    "Snap",              "SnapMinutes",        "CalendarFolder",   "OutputCalFolder",
-    "IgnoreDeferred",    "IgnoreWaiting",      "ReminderDuration", "MessageDone",
-    "AllPrivateEntries", "TaskShortcuts",      "AlertStatus"};
+const char* const settingsValues[] = {"UpdateCalendar",
+                                      "UpdateStartAndDue",
+                                      "DefaultToCurrent",
+                                      "FirstTaskDate",
+                                      "TaskOrder",
+                                      "Breaks",
+                                      "KeepProgressRecord",
+                                      "SubjectTemplate",
+                                      "CompletedTemplate",
+                                      "TasksFolder",
+                                      "CompletedTasksFolder",
+                                      "MoveCompletedTasks",
+                                      "Snap",
+                                      "SnapMinutes",
+                                      "CalendarFolder",
+                                      "OutputCalFolder",
+                                      "IgnoreDeferred",
+                                      "IgnoreWaiting",
+                                      "ReminderDuration",
+                                      "MessageDone",
+                                      "AllPrivateEntries",
+                                      "TaskShortcuts",
+                                      "AlertStatus"};
 
 // The product's keys, innermost first: a key that still has subkeys survives.
 const char* const userKeys[] = {"Software\\Corvenhalde\\Plendrax\\1.0",

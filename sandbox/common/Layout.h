@@ -8,7 +8,7 @@
 #define SANDBOX_LOG_DIRECTORY SANDBOX_DIRECTORY "log\\"
 #define SANDBOX_RECORDER SANDBOX_DIRECTORY "recorder.exe"
 
-#define SANDBOX_UNINSTALL_KEY \
+#define SANDBOX_UNINSTALL_KEY                                                                      \
     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvenhalde Plendrax"
 #define SANDBOX_SETTINGS_KEY "Software\\Corvenhalde\\Plendrax\\1.0"
 #define SANDBOX_OTHER_PRODUCT_KEY "Software\\Corvenhalde\\Ledgerwick\\2.1"

@@ -23,8 +23,8 @@ void Check(bool ok, const char* what) {
 }
 
 void WriteTextFile(const char* path, const char* text) {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     Check(file != INVALID_HANDLE_VALUE, path);
     if (file == INVALID_HANDLE_VALUE)
         return;
@@ -104,15 +104,16 @@ void StageRegistry() {
     SetString(HKEY_LOCAL_MACHINE, key, "Publisher", "Corvenhalde");
 
     const char* settings = SANDBOX_SETTINGS_KEY;
-    const char* const strings[] = {"SubjectTemplate", "CompletedTemplate", "TasksFolder",
-                                   "CompletedTasksFolder", "CalendarFolder", "OutputCalFolder",
-                                   "FirstTaskDate", "TaskOrder", "Breaks", "TaskShortcuts"};
+    const char* const strings[] = {"SubjectTemplate",      "CompletedTemplate", "TasksFolder",
+                                   "CompletedTasksFolder", "CalendarFolder",    "OutputCalFolder",
+                                   "FirstTaskDate",        "TaskOrder",         "Breaks",
+                                   "TaskShortcuts"};
     for (const char* name : strings)
         SetString(HKEY_CURRENT_USER, settings, name, "x");
-    const char* const numbers[] = {"UpdateCalendar", "UpdateStartAndDue", "DefaultToCurrent",
+    const char* const numbers[] = {"UpdateCalendar",     "UpdateStartAndDue",  "DefaultToCurrent",
                                    "KeepProgressRecord", "MoveCompletedTasks", "Snap",
-                                   "SnapMinutes", "IgnoreDeferred", "IgnoreWaiting",
-                                   "ReminderDuration", "MessageDone", "AllPrivateEntries",
+                                   "SnapMinutes",        "IgnoreDeferred",     "IgnoreWaiting",
+                                   "ReminderDuration",   "MessageDone",        "AllPrivateEntries",
                                    "AlertStatus"};
     for (const char* name : numbers)
         SetNumber(HKEY_CURRENT_USER, settings, name, 1);

@@ -4,8 +4,7 @@
 
 #include "sandbox/user/Eyes.h"
 
-extern "C" __declspec(dllexport) LRESULT CALLBACK EyesHook(int code, WPARAM wParam,
-                                                          LPARAM lParam) {
+extern "C" __declspec(dllexport) LRESULT CALLBACK EyesHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HC_ACTION) {
         auto* call = reinterpret_cast<CWPSTRUCT*>(lParam);
         if (call->message == RegisterWindowMessageA(EYES_QUERY_MESSAGE)) {

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     char commandLine[32768];
     DWORD length = GetEnvironmentVariableA("SANDBOX_COMMAND_LINE", commandLine, sizeof commandLine);
     if (length == 0 || length >= sizeof commandLine) {
-        std::fputs("user.exe: set SANDBOX_COMMAND_LINE to the uninstaller's command line\n", stderr);
+        std::fputs("user.exe: set SANDBOX_COMMAND_LINE to the uninstaller's command line\n",
+                   stderr);
         return 2;
     }
     options.commandLine = commandLine;

@@ -64,15 +64,15 @@ int IconOf(HWND box) {
     static HMODULE eyes = LoadLibraryA(SANDBOX_DIRECTORY "SandboxEyes.dll");
     if (eyes == nullptr)
         return 0;
-    auto hook = reinterpret_cast<HOOKPROC>(
-        reinterpret_cast<void*>(GetProcAddress(eyes, "EyesHook")));
+    auto hook =
+        reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(eyes, "EyesHook")));
     HHOOK installed =
         SetWindowsHookExA(WH_CALLWNDPROC, hook, eyes, GetWindowThreadProcessId(box, nullptr));
     if (installed == nullptr)
         return 0;
     DWORD_PTR ignored;
-    SendMessageTimeoutA(icon, RegisterWindowMessageA(EYES_QUERY_MESSAGE), 0, 0, SMTO_NORMAL,
-                        5000, &ignored);
+    SendMessageTimeoutA(icon, RegisterWindowMessageA(EYES_QUERY_MESSAGE), 0, 0, SMTO_NORMAL, 5000,
+                        &ignored);
     UnhookWindowsHookEx(installed);
     auto answer = reinterpret_cast<INT_PTR>(GetPropA(icon, EYES_ANSWER_PROPERTY));
     return answer == EYES_NO_ICON ? 0 : int(answer);
@@ -141,12 +141,11 @@ RunResult RunUninstaller(const RunOptions& options) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     std::string commandLine = options.commandLine;
-    run.started =
-        CreateProcessA(options.applicationPath.empty() ? nullptr : options.applicationPath.c_str(),
-                       &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                       options.currentDirectory.empty() ? nullptr
-                                                        : options.currentDirectory.c_str(),
-                       &startup, &process) != FALSE;
+    run.started = CreateProcessA(
+                      options.applicationPath.empty() ? nullptr : options.applicationPath.c_str(),
+                      &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
+                      &startup, &process) != FALSE;
     if (!run.started) {
         run.notes.push_back("CreateProcess failed: " + std::to_string(GetLastError()));
         return run;
@@ -232,11 +231,16 @@ std::string Describe(const LabelState& label) {
 
 const char* IconName(int icon) {
     switch (icon) {
-    case MB_ICONHAND: return "stop";
-    case MB_ICONQUESTION: return "question";
-    case MB_ICONEXCLAMATION: return "exclamation";
-    case MB_ICONASTERISK: return "information";
-    default: return "none";
+    case MB_ICONHAND:
+        return "stop";
+    case MB_ICONQUESTION:
+        return "question";
+    case MB_ICONEXCLAMATION:
+        return "exclamation";
+    case MB_ICONASTERISK:
+        return "information";
+    default:
+        return "none";
     }
 }
 
@@ -245,8 +249,7 @@ void DescribeBox(std::string& out, const char* what, const MessageBoxSeen& box) 
         out += std::string(what) + ": not shown\n";
         return;
     }
-    out += std::string(what) + ": [" + box.caption + "] icon " + IconName(box.icon) +
-           ", buttons";
+    out += std::string(what) + ": [" + box.caption + "] icon " + IconName(box.icon) + ", buttons";
     for (int button : box.buttons)
         out += " " + std::to_string(button);
     out += "\n  \"" + box.text + "\"\n";
@@ -263,8 +266,8 @@ std::string DescribeRun(const RunResult& run) {
             out += "  " + Describe(label) + "\n";
         DWORD origin = run.changes.empty() ? 0 : run.changes.front().tick;
         for (const LabelChange& change : run.changes)
-            out += "  +" + std::to_string(change.tick - origin) + " ms " +
-                   Describe(change.label) + "\n";
+            out += "  +" + std::to_string(change.tick - origin) + " ms " + Describe(change.label) +
+                   "\n";
         if (run.closeAttempted)
             out += std::string("  tried to close it (close box, Alt+F4, Escape): ") +
                    (run.progressOpenAfterClose ? "it stayed open\n" : "it closed\n");

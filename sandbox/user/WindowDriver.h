@@ -37,7 +37,7 @@ struct RunOptions {
     std::string applicationPath; // may be empty: taken from the command line
     std::string currentDirectory;
     bool answerYes = true;
-    bool tryToClose = true;  // close command, Alt+F4 and Escape at the progress window
+    bool tryToClose = true;   // close command, Alt+F4 and Escape at the progress window
     DWORD timeoutMs = 120000; // for the whole run
 };
 

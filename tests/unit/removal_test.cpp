@@ -51,8 +51,8 @@ bool ValueExists(HKEY root, const char* key, const char* value) {
     HKEY opened;
     if (RegOpenKeyExA(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
         return false;
-    bool found = RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) ==
-                 ERROR_SUCCESS;
+    bool found =
+        RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(opened);
     return found;
 }

@@ -32,8 +32,7 @@ std::vector<BYTE> Resource(HMODULE module, LPCSTR type, LPCSTR name, WORD langua
 
 // A string table entry read from its block, so that the language is checked too.
 std::string TableString(HMODULE module, UINT id) {
-    std::vector<BYTE> block = Resource(module, RT_STRING,
-                                       MAKEINTRESOURCEA(id / 16 + 1), ukEnglish);
+    std::vector<BYTE> block = Resource(module, RT_STRING, MAKEINTRESOURCEA(id / 16 + 1), ukEnglish);
     const WCHAR* p = reinterpret_cast<const WCHAR*>(block.data());
     if (block.empty())
         return "<missing>";
@@ -111,8 +110,8 @@ TEST_CASE("the string table holds exactly the eight texts, in UK English") {
 TEST_CASE("the progress dialog template is exactly the classic template of the design") {
     Module exe;
     REQUIRE(exe.handle != nullptr);
-    std::vector<BYTE> data = Resource(exe.handle, RT_DIALOG,
-                                      MAKEINTRESOURCEA(IDD_PROGRESS), ukEnglish);
+    std::vector<BYTE> data =
+        Resource(exe.handle, RT_DIALOG, MAKEINTRESOURCEA(IDD_PROGRESS), ukEnglish);
     REQUIRE(data.size() > sizeof(DLGTEMPLATE));
     Reader read{data.data()};
     DWORD style = read.Dword();
@@ -175,8 +174,7 @@ TEST_CASE("the two icon groups hold one 16-colour image each") {
     } groups[] = {{IDI_PLENDRAX, 32}, {IDI_PLENDRAX_SMALL, 16}};
     for (const auto& group : groups) {
         CAPTURE(group.id);
-        HRSRC found = FindResourceA(exe.handle, MAKEINTRESOURCEA(group.id),
-                                    RT_GROUP_ICON);
+        HRSRC found = FindResourceA(exe.handle, MAKEINTRESOURCEA(group.id), RT_GROUP_ICON);
         REQUIRE(found != nullptr);
         const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(exe.handle, found)));
         Reader read{data};
@@ -185,7 +183,7 @@ TEST_CASE("the two icon groups hold one 16-colour image each") {
         CHECK(read.Word() == 1); // one image
         CHECK(data[6] == group.size);
         CHECK(data[7] == group.size);
-        CHECK(data[8] == 16); // colours
+        CHECK(data[8] == 16);                                  // colours
         CHECK(*reinterpret_cast<const WORD*>(data + 12) == 4); // bits per pixel
     }
 }

@@ -1,0 +1,121 @@
+#include "tests/e2e/SandboxState.h"
+
+#include "sandbox/common/Layout.h"
+
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void CreateFileWithText(const std::string& path, const std::string& text) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::istringstream stream(ReadWholeFile(path));
+    std::string line;
+    while (std::getline(stream, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool KeyExists(HKEY root, const std::string& key) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+bool ValueExists(HKEY root, const std::string& key, const char* value) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
+    bool found =
+        RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(opened);
+    return found;
+}
+
+void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value) {
+    HKEY opened;
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    RegSetValueExA(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                   DWORD(std::strlen(value) + 1));
+    RegCloseKey(opened);
+}
+
+std::string FolderPath(int csidl) {
+    char path[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+namespace {
+
+// "name=value" fields of a record line; the last field's value runs to the line's end.
+std::string Field(const std::string& line, const std::string& name, bool toEnd = false) {
+    size_t at = line.find(" " + name + "=");
+    if (at == std::string::npos)
+        return "";
+    at += name.size() + 2;
+    size_t end = toEnd ? std::string::npos : line.find(' ', at);
+    return line.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+} // namespace
+
+std::vector<RestoreRequest> RestoreRequests() {
+    std::vector<RestoreRequest> requests;
+    for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "srclient.log")) {
+        RestoreRequest request;
+        request.event = std::atoll(Field(line, "event").c_str());
+        request.type = std::atoll(Field(line, "type").c_str());
+        request.sequence = std::atoll(Field(line, "sequence").c_str());
+        request.statusIn = std::atoll(Field(line, "status_in").c_str());
+        request.terminated = Field(line, "terminated") == "1";
+        request.messageBoxes = std::atoll(Field(line, "message_boxes").c_str());
+        request.tick = DWORD(std::strtoul(Field(line, "tick").c_str(), nullptr, 10));
+        request.description = Field(line, "description", true);
+        requests.push_back(request);
+    }
+    return requests;
+}
+
+std::vector<RecordedStart> RecordedStarts() {
+    std::vector<RecordedStart> starts;
+    for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "recorder.log")) {
+        // start module=...|directory=...|command=...
+        RecordedStart start;
+        size_t module = line.find("module="), directory = line.find("|directory="),
+               command = line.find("|command=");
+        if (module == std::string::npos || directory == std::string::npos ||
+            command == std::string::npos)
+            continue;
+        start.module = line.substr(module + 7, directory - module - 7);
+        start.directory = line.substr(directory + 11, command - directory - 11);
+        start.command = line.substr(command + 9);
+        starts.push_back(start);
+    }
+    return starts;
+}
