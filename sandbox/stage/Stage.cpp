@@ -133,9 +133,24 @@ void StageShortcuts() {
     MakeShortcut(CSIDL_PROGRAMS, target);
 }
 
+// Outlook with Extended MAPI: the stand-in server registered for Outlook's application class
+// and the registry's word that Extended MAPI is installed.
+void StageOutlook() {
+    const char* server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
+    SetString(HKEY_CLASSES_ROOT, server, "", SANDBOX_DIRECTORY "OutlookStandin.dll");
+    SetString(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
+    SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX", "1");
+}
+
 } // namespace
 
-int main() {
+// stage.exe             the installation
+// stage.exe --outlook   Outlook and Extended MAPI, for the profile in C:\sandbox\profile.txt
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--outlook") == 0) {
+        StageOutlook();
+        return failures == 0 ? 0 : 1;
+    }
     CoInitialize(nullptr);
     StageFiles();
     StageRegistry();
