@@ -25,5 +25,8 @@ int main(int argc, char** argv) {
     options.commandLine = commandLine;
     RunResult run = RunUninstaller(options);
     std::fputs(DescribeRun(run).c_str(), stdout);
+    if (run.confirmation.seen && run.final.seen)
+        std::printf("timing: start to confirmation %lu ms, confirmed to final message %lu ms\n",
+                    run.confirmation.tick - run.startTick, run.final.tick - run.answerTick);
     return run.started && run.exited && !run.timedOut ? 0 : 1;
 }

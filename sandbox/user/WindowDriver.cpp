@@ -141,6 +141,7 @@ RunResult RunUninstaller(const RunOptions& options) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     std::string commandLine = options.commandLine;
+    run.startTick = GetTickCount();
     run.started = CreateProcessA(
                       options.applicationPath.empty() ? nullptr : options.applicationPath.c_str(),
                       &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -170,6 +171,7 @@ RunResult RunUninstaller(const RunOptions& options) {
                     confirmation = dialog;
                     run.confirmation = ReadMessageBox(dialog);
                     Press(dialog, options.answerYes ? IDYES : IDNO);
+                    run.answerTick = GetTickCount();
                 } else if (dialog != confirmation) {
                     if (progress != nullptr) {
                         run.finalLabels = ReadLabels(progress);

@@ -43,6 +43,8 @@ struct RunOptions {
 
 struct RunResult {
     bool started = false;
+    DWORD startTick = 0;  // just before the process was created
+    DWORD answerTick = 0; // when the confirmation was answered
     MessageBoxSeen confirmation;
     bool progressSeen = false;
     std::string progressCaption;
