@@ -247,6 +247,7 @@ TEST_CASE("outlook_all_done: the Plendrax form is reset, the items converted, st
     INFO(DescribeRun(outcome.run));
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
     CHECK(outcome.run.final.text == UninstallerString(IDS_UNINSTALLED));
+    CHECK(outcome.run.final.icon == MB_ICONINFORMATION);
     CHECK(outcome.documents.find("UninstallPX.doc") == std::string::npos);
     CHECK(FolderLine(outcome, "Tasks") ==
           "folder \"Tasks\" type=3 id=00AA01 msgclass=\"IPM.Task\" displayname=\"Task\"");
@@ -276,6 +277,7 @@ TEST_CASE("outlook_no_extended_mapi: items converted, no probe, string 7, docume
     INFO(DescribeRun(outcome.run));
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
     CHECK(outcome.run.final.text == UninstallerString(IDS_UNINSTALLED_MANUAL));
+    CHECK(outcome.run.final.icon == MB_ICONINFORMATION);
     CHECK(outcome.documents.find("UninstallPX.doc") != std::string::npos);
     CHECK(CountContaining(outcome.outlook, "member=Add ") == 0);
     CHECK(CountContaining(outcome.outlook, "member=FormDescription ") == 0);
@@ -321,5 +323,19 @@ TEST_CASE("outlook_namespace_fails: stage Failed, nothing converted, string 8") 
           "IPM.Task", "IPM.Task.Plendrax"})
         untouched.push_back("item \"" + std::string(line) + "\" saved=0");
     CHECK(ItemLines(outcome) == untouched);
+    CheckReferences(outcome);
+}
+
+TEST_CASE("outlook_files_fail: everything converted, a removal stage fails, string 3") {
+    WriteFile(SANDBOX_INSTALL_DIRECTORY "My notes.txt", "keep me");
+    Outcome outcome = RunScenario(Scenario());
+    INFO(DescribeRun(outcome.run));
+    CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
+    CHECK(LabelText(outcome.run, IDC_FILES_RESULT) == UninstallerString(IDS_FAILED));
+    CHECK(outcome.run.final.text == UninstallerString(IDS_NOT_ALL_REMOVED));
+    CHECK(outcome.run.final.icon == MB_ICONEXCLAMATION);
+    CHECK(outcome.documents.find("UninstallPX.doc") == std::string::npos);
+    CHECK(ReadFile(SANDBOX_INSTALL_DIRECTORY "My notes.txt") == "keep me");
+    CHECK(ItemLines(outcome) == ConvertedItems);
     CheckReferences(outcome);
 }
