@@ -7,6 +7,13 @@
 #include <cstdio>
 
 inline void AppendRecord(const char* logName, const char* format, ...) {
+    static const bool off = [] {
+        char value[4];
+        DWORD length = GetEnvironmentVariableA("SANDBOX_RECORD", value, sizeof value);
+        return length == 1 && value[0] == '0';
+    }();
+    if (off)
+        return;
     char line[2048];
     va_list arguments;
     va_start(arguments, format);

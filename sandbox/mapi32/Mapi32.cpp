@@ -12,6 +12,9 @@
 // A folder with opens=message is opened as a message (object type 5); a folder lacking a
 // default-form property gives it back as PT_ERROR with MAPI_W_ERRORS_RETURNED.
 //
+// Every one of these calls counts towards SANDBOX_FAIL_CALL="mapi32:K" (Profile.h).
+// SandboxLiveObjects and SandboxLiveBuffers tell what has not been released or freed.
+//
 // Built once more with SANDBOX_NO_LOGON, as a MAPI32.DLL without MAPILogonEx.
 #include "platform/MapiTags.h"
 #include "sandbox/profile/Profile.h"
@@ -55,7 +58,7 @@ void RecordLeaks(const char* event) {
 // MAPI: the call reports that code but hands back nothing (*broken is set).
 HRESULT Fault(const std::string& object, const char* member, bool* broken = nullptr) {
     long result = 0;
-    bool failing = sandbox::ShouldFail(object, member, &result);
+    bool failing = sandbox::ShouldFailCall(Log, object, member, &result);
     if (broken)
         *broken = failing && SUCCEEDED(result);
     return failing ? HRESULT(result) : S_OK;
@@ -441,3 +444,11 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
 }
 
 } // extern "C"
+
+extern "C" long SandboxLiveObjects() {
+    return long(liveObjects.size());
+}
+
+extern "C" long SandboxLiveBuffers() {
+    return long(liveBuffers.size());
+}

@@ -10,7 +10,9 @@
 // Faults come from the profile's fault table: "fail OBJECT MEMBER K|* [HRESULT]" fails the
 // member (raised as an automation exception carrying the HRESULT); MEMBER "IDispatch" makes
 // the object refuse IDispatch; object "outlook" member "Create" fails the creation. A folder
-// with access=no fails every member with E_ACCESSDENIED.
+// with access=no fails every member with E_ACCESSDENIED. Each of these calls counts towards
+// SANDBOX_FAIL_CALL="outlook:K" (Profile.h); SandboxLiveObjects tells how many objects are
+// still referenced.
 //
 // Object names: "outlook", "namespace", "namespace.Folders", a store's name for its root
 // folder, a folder's path, PATH.Folders and PATH.Items for its collections, an item's path
@@ -114,7 +116,7 @@ std::string DescribeArgument(const VARIANT& argument) {
 
 HRESULT Fault(const std::string& object, const char* member) {
     long result = 0;
-    return sandbox::ShouldFail(object, member, &result) ? HRESULT(result) : S_OK;
+    return sandbox::ShouldFailCall(Log, object, member, &result) ? HRESULT(result) : S_OK;
 }
 
 class Object : public IDispatch {
@@ -497,6 +499,10 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     if (clsid != CLSID_Application)
         return CLASS_E_CLASSNOTAVAILABLE;
     return factory.QueryInterface(iid, out);
+}
+
+extern "C" long SandboxLiveObjects() {
+    return liveObjects;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {

@@ -57,6 +57,11 @@ std::vector<Folder> folders;
 std::vector<Item> items;
 std::vector<Fault> faults;
 std::map<std::pair<std::string, std::string>, int> calls;
+// SANDBOX_FAIL_CALL: the stand-in whose call is failed, the call's number and its HRESULT.
+std::string failStandin;
+int failCall;
+long failResult = DefaultFailure;
+std::map<std::string, int> standinCalls;
 
 Store* StoreAt(int handle) {
     return handle > 0 && size_t(handle) <= stores.size() ? &stores[handle - 1] : nullptr;
@@ -256,6 +261,19 @@ void EnsureLoaded() {
     if (length == 0 || length >= sizeof path)
         lstrcpyA(path, "C:\\sandbox\\profile.txt");
     ParseProfile(ReadFileText(path));
+    char failing[100];
+    length = GetEnvironmentVariableA("SANDBOX_FAIL_CALL", failing, sizeof failing);
+    if (length > 0 && length < sizeof failing) {
+        std::vector<std::string> parts;
+        for (char* part = strtok(failing, ":"); part != nullptr; part = strtok(nullptr, ":"))
+            parts.push_back(part);
+        if (parts.size() >= 2) {
+            failStandin = parts[0];
+            failCall = atoi(parts[1].c_str());
+        }
+        if (parts.size() >= 3)
+            failResult = long(strtoul(parts[2].c_str(), nullptr, 0));
+    }
     AppendRecord("profile", "load path=%s stores=%u folders=%u items=%u faults=%u", path,
                  unsigned(stores.size()), unsigned(folders.size()), unsigned(items.size()),
                  unsigned(faults.size()));
@@ -530,6 +548,20 @@ bool ShouldFail(const std::string& object, const std::string& member, long* resu
             return true;
         }
     return false;
+}
+
+bool ShouldFailCall(const char* standin, const std::string& object, const std::string& member,
+                    long* result) {
+    LOCKED;
+    int call = ++standinCalls[standin];
+    AppendRecord("calls", "%s %d \"%s\" %s", standin, call, object.c_str(), member.c_str());
+    bool failing = ShouldFail(object, member, result);
+    if (!failing && call == failCall && failStandin == standin) {
+        if (result)
+            *result = failResult;
+        failing = true;
+    }
+    return failing;
 }
 
 void AddFault(const std::string& object, const std::string& member, int count, long result) {

@@ -98,11 +98,17 @@ SANDBOX_PROFILE_API void ItemSaved(int item); // adds one to the saved count
 // "fail" entry names this call, and then stores the entry's HRESULT in *result if given.
 SANDBOX_PROFILE_API bool ShouldFail(const std::string& object, const std::string& member,
                                     long* result = nullptr);
+// The same for one call of a stand-in ("outlook", "mapi32"), which also counts towards the
+// stand-in's call total: SANDBOX_FAIL_CALL="STANDIN:K[:HRESULT]" in the environment fails
+// its K-th call, whatever the object and member. Each such call is recorded in calls.log.
+SANDBOX_PROFILE_API bool ShouldFailCall(const char* standin, const std::string& object,
+                                        const std::string& member, long* result = nullptr);
 // Adds a fault at run time; count 0 means every call.
 SANDBOX_PROFILE_API void AddFault(const std::string& object, const std::string& member, int count,
                                   long result);
 
-// Appends one line to C:\sandbox\log\<log>.log (printf format).
+// Appends one line to C:\sandbox\log\<log>.log (printf format); SANDBOX_RECORD=0 in the
+// environment turns every record off (for benchmarks).
 SANDBOX_PROFILE_API void Record(const char* log, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 // Hex text of bytes, upper case, two digits a byte.
