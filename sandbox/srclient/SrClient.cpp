@@ -1,10 +1,12 @@
 // Stand-in for the System Restore client: records each request and answers a begin
-// request with a sequence number (SANDBOX_SR_SEQUENCE, else 57).
+// request with a sequence number (SANDBOX_SR_SEQUENCE, else 57). SANDBOX_SR_FAIL=1 fails
+// every request; SANDBOX_FAIL_CALL="srclient:K" fails the K-th.
 #include "sandbox/common/Record.h"
 
 #include <srrestoreptapi.h>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -47,7 +49,12 @@ extern "C" BOOL WINAPI SRSetRestorePointA(PRESTOREPOINTINFOA request, PSTATEMGRS
                  status->llSequenceNumber, terminated ? 1 : 0, dialogs.count, GetTickCount(),
                  description);
 
+    static int calls = 0;
+    ++calls;
     if (const char* fail = getenv("SANDBOX_SR_FAIL"); fail != nullptr && *fail == '1')
+        return FALSE;
+    if (const char* fail = getenv("SANDBOX_FAIL_CALL");
+        fail != nullptr && strncmp(fail, "srclient:", 9) == 0 && atoi(fail + 9) == calls)
         return FALSE;
     status->nStatus = ERROR_SUCCESS;
     if (request->dwEventType == BEGIN_SYSTEM_CHANGE) {

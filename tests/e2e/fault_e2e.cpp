@@ -1,0 +1,106 @@
+// The whole uninstaller with the k-th call of a stand-in failing (SANDBOX_FAIL_CALL): every
+// System Restore request, and a sample of the Outlook stand-in's calls. Whatever fails, the
+// run ends with its final message and exit code 0, and Outlook gets every reference back.
+// The conversion's outcome for each failing call is checked in the in-process fault sweep.
+#include <doctest.h>
+
+#include "app/resources/resource.h"
+#include "sandbox/common/Layout.h"
+#include "sandbox/user/WindowDriver.h"
+#include "tests/e2e/SandboxState.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char Profile[] = R"(store "Personal Folders" id=0A0B0C0D
+  folder "Inbox" type=0 id=00AA00
+    item "IPM.Task.Plendrax"
+  folder "Tasks" type=3 id=00AA01 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
+    item "IPM.Task.Plendrax"
+    item "IPM.Task"
+    item "IPM.Task.Plendrax"
+    folder "Projects" type=3 id=00AA02
+      item "IPM.Task.Plendrax"
+store "Archive" id=0E0F1011
+  folder "Old tasks" type=3 id=00BB01
+    item "IPM.Task.Plendrax"
+)";
+
+std::string FailedText() {
+    HMODULE module = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    REQUIRE(module != nullptr);
+    char text[100] = "";
+    LoadStringA(module, IDS_FAILED, text, sizeof text);
+    FreeLibrary(module);
+    return text;
+}
+
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& text) {
+    size_t count = 0;
+    for (const std::string& line : lines)
+        count += line.find(text) != std::string::npos;
+    return count;
+}
+
+void RunWithFailingCall(const std::string& failCall) {
+    CAPTURE(failCall);
+    std::string server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
+    SetStringValue(HKEY_CLASSES_ROOT, server, nullptr, SANDBOX_DIRECTORY "OutlookStandin.dll");
+    SetStringValue(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
+    SetStringValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX",
+                   "1");
+    for (const char* log : {"outlook.log", "profile.out", "srclient.log"})
+        DeleteFileA((std::string(SANDBOX_LOG_DIRECTORY) + log).c_str());
+    CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", Profile);
+
+    SetEnvironmentVariableA("SANDBOX_FAIL_CALL", failCall.c_str());
+    RunOptions options;
+    options.commandLine = std::string("\"" SANDBOX_UNINSTALLER "\" %") + SANDBOX_INSTALL_DIRECTORY;
+    RunResult run = RunUninstaller(options);
+    SetEnvironmentVariableA("SANDBOX_FAIL_CALL", nullptr);
+    INFO(DescribeRun(run));
+    REQUIRE(run.started);
+    CHECK_FALSE(run.timedOut);
+    CHECK(run.exited);
+    CHECK(run.exitCode == 0);
+    CHECK(run.final.seen);
+    std::string converted;
+    for (const LabelState& label : run.finalLabels)
+        if (label.id == IDC_CONVERT_RESULT)
+            converted = label.text;
+    CHECK((converted == "Done" || converted == FailedText()));
+
+    std::vector<std::string> outlook = ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log");
+    CHECK(CountContaining(outlook, "after its last release") == 0);
+    if (CountContaining(outlook, "create -> 0x00000000") == 1)
+        CHECK(CountContaining(outlook, "last release object=\"outlook\" live=0") == 1);
+    // No item is saved twice, whatever failed.
+    std::vector<std::string> state = ReadLines(SANDBOX_LOG_DIRECTORY "profile.out");
+    CHECK(CountContaining(state, "item ") >= 6);
+    CHECK(CountContaining(state, "saved=2") == 0);
+    // Begin and end are both asked for whatever failed; a failed begin leaves no sequence
+    // number for the end.
+    std::vector<RestoreRequest> requests = RestoreRequests();
+    REQUIRE(requests.size() == 2);
+    CHECK(requests[0].event == 100);
+    CHECK(requests[1].event == 101);
+    CHECK(requests[1].sequence == (failCall == "srclient:1" ? 0 : 57));
+}
+
+} // namespace
+
+TEST_CASE("fault_srclient: each System Restore request failing in turn") {
+    for (int call = 1; call <= 2; ++call)
+        RunWithFailingCall("srclient:" + std::to_string(call));
+}
+
+TEST_CASE("fault_outlook: a sample of the Outlook stand-in's calls failing in turn") {
+    // The creation, the walk's first Count, a visitor's folder read, a probe call and an item's
+    // save (the clean run makes about 60 calls).
+    for (int call : {1, 5, 12, 20, 45})
+        RunWithFailingCall("outlook:" + std::to_string(call));
+}
