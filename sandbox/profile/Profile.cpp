@@ -461,6 +461,20 @@ std::vector<int> FolderItems(int folder) {
     return entry ? entry->items : std::vector<int>();
 }
 
+int FolderItemCount(int folder) {
+    LOCKED;
+    Folder* entry = FolderAt(folder);
+    return entry ? int(entry->items.size()) : 0;
+}
+
+int FolderItemAt(int folder, long index) {
+    LOCKED;
+    Folder* entry = FolderAt(folder);
+    return entry && index >= 1 && size_t(index) <= entry->items.size()
+               ? entry->items[size_t(index) - 1]
+               : 0;
+}
+
 int AddItem(int folder, const std::string& messageClass) {
     LOCKED;
     Folder* entry = FolderAt(folder);
@@ -539,6 +553,14 @@ void ItemSaved(int item) {
 
 bool ShouldFail(const std::string& object, const std::string& member, long* result) {
     LOCKED;
+    if (BenchMode()) {
+        // Counting every object's calls would grow with the profile; only named faults need it.
+        bool named = false;
+        for (const Fault& fault : faults)
+            named = named || (fault.object == object && fault.member == member);
+        if (!named)
+            return false;
+    }
     int call = ++calls[{object, member}];
     for (const Fault& fault : faults)
         if (fault.object == object && fault.member == member &&
@@ -564,12 +586,19 @@ bool ShouldFailCall(const char* standin, const std::string& object, const std::s
     return failing;
 }
 
+int CallCount(const char* standin) {
+    LOCKED;
+    return standinCalls[standin];
+}
+
 void AddFault(const std::string& object, const std::string& member, int count, long result) {
     LOCKED;
     faults.push_back(Fault{object, member, count, result});
 }
 
 void Record(const char* log, const char* format, ...) {
+    if (BenchMode())
+        return;
     char line[2000];
     va_list arguments;
     va_start(arguments, format);

@@ -82,6 +82,9 @@ SANDBOX_PROFILE_API std::string NewItemClass(int folder);
 
 // Items, in folder order (Outlook's index N is element N-1).
 SANDBOX_PROFILE_API std::vector<int> FolderItems(int folder);
+// The same one at a time: the count, and the item at a 1-based index (0 when out of range).
+SANDBOX_PROFILE_API int FolderItemCount(int folder);
+SANDBOX_PROFILE_API int FolderItemAt(int folder, long index);
 // Appends an item (saved count 0) and returns it; RemoveItem takes it out of its folder
 // (for a discarded, never saved item).
 SANDBOX_PROFILE_API int AddItem(int folder, const std::string& messageClass);
@@ -103,12 +106,14 @@ SANDBOX_PROFILE_API bool ShouldFail(const std::string& object, const std::string
 // its K-th call, whatever the object and member. Each such call is recorded in calls.log.
 SANDBOX_PROFILE_API bool ShouldFailCall(const char* standin, const std::string& object,
                                         const std::string& member, long* result = nullptr);
+// How many calls ShouldFailCall has counted for the stand-in.
+SANDBOX_PROFILE_API int CallCount(const char* standin);
 // Adds a fault at run time; count 0 means every call.
 SANDBOX_PROFILE_API void AddFault(const std::string& object, const std::string& member, int count,
                                   long result);
 
-// Appends one line to C:\sandbox\log\<log>.log (printf format); SANDBOX_RECORD=0 in the
-// environment turns every record off (for benchmarks).
+// Appends one line to C:\sandbox\log\<log>.log (printf format); nothing with SANDBOX_BENCH=1
+// (sandbox/common/Record.h).
 SANDBOX_PROFILE_API void Record(const char* log, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 // Hex text of bytes, upper case, two digits a byte.

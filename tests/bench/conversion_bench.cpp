@@ -1,0 +1,306 @@
+// Benchmark of the conversion (not a test): ConversionRun over a generated stand-in profile,
+// against a bare loop that makes the same Invoke calls on the same stand-in directly, in one
+// process. Run through tests/wine-run with SANDBOX_BENCH=1 (see scripts/bench):
+//   conversion_bench.exe ITEMS FOLDERS [REPEATS]
+// Prints one line: items, folders, calls per item (and the design's count), items per second
+// of both, their ratio, and the working set: after loading the profile, and the peak.
+#include "outlook/ConversionRun.h"
+#include "platform/Outlook.h"
+#include "sandbox/profile/Profile.h"
+
+#include <windows.h>
+
+#include <ole2.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char ProfilePath[] = "C:\\sandbox\\bench-profile.txt";
+const char ServerKey[] = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
+
+// One store holding the task folders side by side, the items spread evenly over them.
+bool WriteProfile(long items, long folders) {
+    std::string text = "store \"Bench\" id=0A0B\r\n";
+    for (long f = 0; f < folders; ++f) {
+        text += "  folder \"F" + std::to_string(f) + "\" type=3\r\n";
+        long count = items / folders + (f < items % folders ? 1 : 0);
+        for (long i = 0; i < count; ++i)
+            text += "    item \"IPM.Task.Plendrax\"\r\n";
+    }
+    CreateDirectoryA("C:\\sandbox", nullptr);
+    HANDLE file = CreateFileA(ProfilePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+    CloseHandle(file);
+    return written == text.size();
+}
+
+// Every item back to the Plendrax class between runs (not timed).
+void ResetItems() {
+    for (int store : sandbox::Stores())
+        for (int folder : sandbox::StoreFolders(store))
+            for (int item : sandbox::FolderItems(folder))
+                sandbox::SetItemClass(item, "IPM.Task.Plendrax");
+}
+
+double Seconds() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return double(now.QuadPart) / double(frequency.QuadPart);
+}
+
+// ---- The bare loop: the conversion's calls, with nothing around them. ----
+
+IDispatch* Call(IDispatch* object, DISPID member, WORD flags, VARIANT* argument = nullptr,
+                VARIANT* out = nullptr) {
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS parameters = {argument, flags == DISPATCH_PROPERTYPUT ? &put : nullptr,
+                             argument ? 1u : 0u, flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    VARIANT result;
+    VariantInit(&result);
+    EXCEPINFO exception = {};
+    UINT error = 0;
+    if (FAILED(
+            object->Invoke(member, IID_NULL, 0, flags, &parameters, &result, &exception, &error))) {
+        fprintf(stderr, "bare loop: call failed\n");
+        exit(2);
+    }
+    if (out != nullptr) {
+        *out = result;
+        return nullptr;
+    }
+    return result.vt == VT_DISPATCH ? result.pdispVal : nullptr;
+}
+
+long GetLong(IDispatch* object, DISPID member) {
+    VARIANT value;
+    Call(object, member, DISPATCH_PROPERTYGET, nullptr, &value);
+    return value.lVal;
+}
+
+IDispatch* Fetch(IDispatch* collection, long index) {
+    VARIANT position;
+    position.vt = VT_I4;
+    position.lVal = index;
+    return Call(collection, OutlookDispId::Item, DISPATCH_METHOD, &position);
+}
+
+void BareWalk(IDispatch* collection, BSTR plendrax, BSTR task) {
+    long count = GetLong(collection, OutlookDispId::Count);
+    for (long n = 1; n <= count; ++n) {
+        IDispatch* folder = Fetch(collection, n);
+        GetLong(folder, OutlookDispId::DefaultItemType);
+        if (GetLong(folder, OutlookDispId::DefaultItemType) == 3) {
+            IDispatch* items = Call(folder, OutlookDispId::Items, DISPATCH_PROPERTYGET);
+            long itemCount = GetLong(items, OutlookDispId::Count);
+            for (long i = 1; i <= itemCount; ++i) {
+                IDispatch* returned = Fetch(items, i);
+                IDispatch* item = nullptr;
+                returned->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&item));
+                returned->Release();
+                VARIANT messageClass;
+                Call(item, OutlookDispId::MessageClass, DISPATCH_PROPERTYGET, nullptr,
+                     &messageClass);
+                if (wcscmp(messageClass.bstrVal, plendrax) == 0) {
+                    VARIANT value;
+                    value.vt = VT_BSTR;
+                    value.bstrVal = task;
+                    Call(item, OutlookDispId::MessageClass, DISPATCH_PROPERTYPUT, &value);
+                    Call(item, OutlookDispId::Save, DISPATCH_METHOD);
+                }
+                VariantClear(&messageClass);
+                item->Release();
+            }
+            items->Release();
+        }
+        IDispatch* subfolders = Call(folder, OutlookDispId::Folders, DISPATCH_PROPERTYGET);
+        BareWalk(subfolders, plendrax, task);
+        subfolders->Release();
+        folder->Release();
+    }
+}
+
+void BareLoop() {
+    CoInitialize(nullptr);
+    IUnknown* unknown = nullptr;
+    CoCreateInstance(CLSID_OutlookApplication, nullptr, OutlookClassContext, IID_IUnknown,
+                     reinterpret_cast<void**>(&unknown));
+    OleRun(unknown);
+    IDispatch* application = nullptr;
+    unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&application));
+    unknown->Release();
+    VARIANT name;
+    name.vt = VT_BSTR;
+    name.bstrVal = SysAllocString(L"MAPI");
+    IDispatch* mapi = Call(application, OutlookDispId::GetNamespace, DISPATCH_METHOD, &name);
+    SysFreeString(name.bstrVal);
+    IDispatch* stores = Call(mapi, OutlookDispId::Folders, DISPATCH_PROPERTYGET);
+    BSTR plendrax = SysAllocString(L"IPM.Task.Plendrax");
+    BSTR task = SysAllocString(L"IPM.Task");
+    BareWalk(stores, plendrax, task);
+    SysFreeString(plendrax);
+    SysFreeString(task);
+    stores->Release();
+    mapi->Release();
+    application->Release();
+    CoUninitialize();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+SIZE_T WorkingSet() {
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    return memory.WorkingSetSize;
+}
+
+// The process's peak working set cannot be reset, and loading the profile (its text and the
+// parse's copies) sets it; so the working set is also sampled every millisecond while one run
+// goes on, for the run's own peak.
+class Sampler {
+  public:
+    Sampler() {
+        stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        // The start is taken by the running thread, its own stack already counted.
+        WaitForSingleObject(ready, INFINITE);
+        CloseHandle(ready);
+    }
+    // The highest working set seen over the one at the start.
+    SIZE_T Growth() {
+        SetEvent(stop);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        CloseHandle(stop);
+        SIZE_T last = WorkingSet();
+        return (last > highest ? last : highest) - start;
+    }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        Sampler* sampler = static_cast<Sampler*>(self);
+        sampler->start = sampler->highest = WorkingSet();
+        SetEvent(sampler->ready);
+        do {
+            SIZE_T now = WorkingSet();
+            if (now > sampler->highest)
+                sampler->highest = now;
+        } while (WaitForSingleObject(sampler->stop, 1) == WAIT_TIMEOUT);
+        return 0;
+    }
+    SIZE_T start = 0;
+    volatile SIZE_T highest = 0;
+    HANDLE stop;
+    HANDLE ready;
+    HANDLE thread;
+};
+
+double MegaBytes(SIZE_T bytes) {
+    return double(bytes) / (1024.0 * 1024.0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: conversion_bench ITEMS FOLDERS [REPEATS]\n");
+        return 2;
+    }
+    long items = atol(argv[1]), folders = atol(argv[2]);
+    int repeats = argc > 3 ? atoi(argv[3]) : 3;
+    if (items < 1 || folders < 1 || repeats < 1 || !WriteProfile(items, folders))
+        return 2;
+    SetEnvironmentVariableA("SANDBOX_PROFILE", ProfilePath);
+    // Extended MAPI is left out: no default-form probe, only the item conversion is measured.
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", 0,
+                      KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "MAPIX");
+        RegCloseKey(key);
+    }
+    // The stand-in beside this program, where the profile DLL it shares with it lies.
+    char server[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, server, MAX_PATH);
+    while (length > 0 && server[length - 1] != '\\')
+        --length;
+    lstrcpynA(server + length, "OutlookStandin.dll", int(MAX_PATH - length));
+    if (RegCreateKeyExA(HKEY_CLASSES_ROOT, ServerKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return 2;
+    RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(server),
+                   DWORD(lstrlenA(server) + 1));
+    RegSetValueExA(key, "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"),
+                   10);
+    RegCloseKey(key);
+    // Kept loaded between runs, so that each run finds it as the first did.
+    if (LoadLibraryA(server) == nullptr)
+        return 2;
+
+    sandbox::Stores(); // loads the profile
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    SIZE_T loaded = memory.WorkingSetSize;
+
+    std::vector<double> conversion, bare;
+    int callsPerRun = 0;
+    SIZE_T conversionGrowth = 0, bareGrowth = 0;
+    for (int repeat = 0; repeat < repeats; ++repeat) {
+        // The last run's growth counts: the first also pays for COM's start-up.
+        Sampler conversionSampler;
+        int before = sandbox::CallCount("outlook");
+        double start = Seconds();
+        bool manualSteps = false;
+        if (!ConversionRun(&manualSteps)) {
+            fprintf(stderr, "conversion failed\n");
+            return 1;
+        }
+        conversion.push_back(Seconds() - start);
+        conversionGrowth = conversionSampler.Growth();
+        callsPerRun = sandbox::CallCount("outlook") - before;
+        ResetItems();
+        Sampler bareSampler;
+        int bareBefore = sandbox::CallCount("outlook");
+        start = Seconds();
+        BareLoop();
+        bare.push_back(Seconds() - start);
+        bareGrowth = bareSampler.Growth();
+        if (sandbox::CallCount("outlook") - bareBefore != callsPerRun) {
+            fprintf(stderr, "the bare loop made %d calls, the conversion %d\n",
+                    sandbox::CallCount("outlook") - bareBefore, callsPerRun);
+            return 1;
+        }
+        ResetItems();
+    }
+    // Per run: creation, IDispatch, GetNamespace, the namespace's Folders and its Count (5);
+    // the store's root folder: Item, DefaultItemType twice, Folders, Count (5); each task folder:
+    // Item, DefaultItemType twice, Items, Count, Folders, Count (7); each Plendrax item: Item,
+    // IDispatch, MessageClass read and write, Save (5).
+    long design = 5 + 5 + 7 * folders + 5 * items;
+    double conversionTime = Median(conversion), bareTime = Median(bare);
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    printf("items=%ld folders=%ld calls=%d design=%ld calls_per_item=%.3f "
+           "conversion_items_per_s=%.0f bare_items_per_s=%.0f ratio=%.3f loaded_mb=%.1f "
+           "peak_mb=%.1f conversion_growth_mb=%.2f bare_growth_mb=%.2f\n",
+           items, folders, callsPerRun, design, double(callsPerRun) / double(items),
+           double(items) / conversionTime, double(items) / bareTime, conversionTime / bareTime,
+           MegaBytes(loaded), MegaBytes(memory.PeakWorkingSetSize), MegaBytes(conversionGrowth),
+           MegaBytes(bareGrowth));
+    return callsPerRun == design ? 0 : 1;
+}
