@@ -394,11 +394,16 @@ HRESULT Object::Perform(const Member& member, VARIANT* argument, VARIANT* result
             sandbox::Bytes id =
                 handle != 0 ? sandbox::FolderEntryId(handle) : sandbox::StoreId(store);
             std::string text = sandbox::HexText(id.data(), id.size());
+            if (handle != 0)
+                sandbox::FolderOutlookId(handle, false, &text);
             ReturnString(result, handle != 0 ? text : "00000000" + text);
         } else if (what == "StoreID") {
             sandbox::Bytes id =
                 sandbox::StoreId(handle != 0 ? sandbox::FolderStore(handle) : store);
-            ReturnString(result, sandbox::HexText(id.data(), id.size()));
+            std::string text = sandbox::HexText(id.data(), id.size());
+            if (handle != 0)
+                sandbox::FolderOutlookId(handle, true, &text);
+            ReturnString(result, text);
         }
         return S_OK;
     }

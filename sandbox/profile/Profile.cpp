@@ -30,6 +30,7 @@ struct Folder {
     bool accessible = true;
     bool opensAsMessage = false;
     std::map<unsigned long, std::string> props;
+    std::map<bool, std::string> outlookIds; // false: EntryID, true: StoreID
     std::vector<int> children;
     std::vector<int> items;
 };
@@ -166,6 +167,10 @@ void ParseFolderAttributes(int handle, const std::vector<std::string>& tokens, i
             folder.accessible = value != "no";
         else if (key == "opens")
             folder.opensAsMessage = value == "message";
+        else if (key == "outlookentryid")
+            folder.outlookIds[false] = value;
+        else if (key == "outlookstoreid")
+            folder.outlookIds[true] = value;
         else if (key == "msgclass")
             folder.props[TagDefPostMsgClass] = value;
         else if (key == "displayname")
@@ -288,6 +293,8 @@ void WriteFolder(std::string& out, int handle, int depth) {
         out += " access=no";
     if (folder.opensAsMessage)
         out += " opens=message";
+    for (const auto& id : folder.outlookIds)
+        out += (id.first ? " outlookstoreid=" : " outlookentryid=") + Quoted(id.second);
     auto msgClass = folder.props.find(TagDefPostMsgClass);
     if (msgClass != folder.props.end())
         out += " msgclass=" + Quoted(msgClass->second);
@@ -408,6 +415,15 @@ bool FolderAccessible(int folder) {
     LOCKED;
     Folder* entry = FolderAt(folder);
     return entry && entry->accessible;
+}
+
+bool FolderOutlookId(int folder, bool store, std::string* text) {
+    LOCKED;
+    Folder* entry = FolderAt(folder);
+    if (entry == nullptr || entry->outlookIds.count(store) == 0)
+        return false;
+    *text = entry->outlookIds[store];
+    return true;
 }
 
 bool FolderOpensAsMessage(int folder) {

@@ -22,7 +22,9 @@
 // folder attributes: type (default item type: 0 mail, 1 calendar, 2 contact, 3 task, ...),
 // id, access=no (inaccessible), msgclass / displayname (the default-form properties
 // PR_DEF_POST_MSGCLASS / PR_DEF_POST_DISPLAYNAME; absent when not given), opens=message
-// (MAPI opens the entry id as a message). item attributes: the class, saved=N, subject="...".
+// (MAPI opens the entry id as a message), outlookentryid / outlookstoreid (the text that
+// Outlook's EntryID / StoreID give for the folder instead of the ids' hex, e.g. "0A1" or
+// "zz"). item attributes: the class, saved=N, subject="...".
 // fail OBJECT MEMBER K|* [HRESULT]: the K-th call (1-based) or every call of MEMBER on
 // OBJECT fails, with HRESULT (default 0x80004005).
 //
@@ -67,6 +69,9 @@ SANDBOX_PROFILE_API std::string FolderPath(int folder);
 SANDBOX_PROFILE_API Bytes FolderEntryId(int folder);
 SANDBOX_PROFILE_API int FolderItemType(int folder);
 SANDBOX_PROFILE_API bool FolderAccessible(int folder);
+// The text Outlook gives as the folder's EntryID (store false) or StoreID (store true), when
+// the profile sets one; false otherwise.
+SANDBOX_PROFILE_API bool FolderOutlookId(int folder, bool store, std::string* text);
 // True when MAPI is to open the folder's entry id as a message instead of a folder.
 SANDBOX_PROFILE_API bool FolderOpensAsMessage(int folder);
 
