@@ -276,7 +276,7 @@ bool Under(const std::string& path, const std::string& folder) {
            path.compare(0, folder.size() + 1, folder + "#") == 0;
 }
 
-// What a failure of the clean run's call at position failed must leave, by the outcome tables
+// What a failure of the clean run's call at position failed must leave, by the failure rules
 // of the conversion run, the walk, the visitor and the MAPI layer.
 struct Expectation {
     std::string place; // why, for messages
