@@ -12,7 +12,7 @@
 // the object refuse IDispatch; object "outlook" member "Create" fails the creation. A folder
 // with access=no fails every member with E_ACCESSDENIED. Each of these calls counts towards
 // SANDBOX_FAIL_CALL="outlook:K" (Profile.h); SandboxLiveObjects tells how many objects are
-// still referenced.
+// still referenced. With SANDBOX_BENCH=1 nothing is recorded and released objects are freed.
 //
 // Object names: "outlook", "namespace", "namespace.Folders", a store's name for its root
 // folder, a folder's path, PATH.Folders and PATH.Items for its collections, an item's path
