@@ -117,6 +117,15 @@ std::vector<LabelState> ReadLabels(HWND progress) {
     return labels;
 }
 
+void RecordChanges(RunResult& run, const std::vector<LabelState>& before,
+                   const std::vector<LabelState>& now) {
+    DWORD tick = GetTickCount();
+    for (size_t i = 0; i < now.size() && i < before.size(); ++i) {
+        if (!(now[i] == before[i]))
+            run.changes.push_back({tick, now[i]});
+    }
+}
+
 void Press(HWND box, int id) {
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
@@ -175,6 +184,9 @@ RunResult RunUninstaller(const RunOptions& options) {
                 } else if (dialog != confirmation) {
                     if (progress != nullptr) {
                         run.finalLabels = ReadLabels(progress);
+                        // Changes made since the last look belong to the timeline too.
+                        if (run.progressSeen)
+                            RecordChanges(run, last, run.finalLabels);
                         run.progressVisibleBehindFinal = IsWindowVisible(progress) != FALSE;
                         run.progressOpenAfterClose = IsWindow(progress) != FALSE;
                     }
@@ -193,10 +205,7 @@ RunResult RunUninstaller(const RunOptions& options) {
                 run.progressCaption = WindowText(progress);
                 run.initialLabels = labels;
             } else {
-                for (size_t i = 0; i < labels.size(); ++i) {
-                    if (!(labels[i] == last[i]))
-                        run.changes.push_back({GetTickCount(), labels[i]});
-                }
+                RecordChanges(run, last, labels);
             }
             last = labels;
             if (options.tryToClose && !run.closeAttempted && IsWindowVisible(progress)) {
