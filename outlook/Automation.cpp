@@ -4,7 +4,7 @@
 
 #include <ole2.h>
 
-#include <algorithm>
+#include <iterator>
 #include <vector>
 
 DispatchRef& DispatchRef::operator=(DispatchRef&& other) noexcept {
@@ -94,11 +94,19 @@ void InvokeMember(const DispatchRef& object, DISPID member, WORD flags, VARIANT*
     while (argumentCount > 0 && IsOmitted(arguments[argumentCount - 1]))
         --argumentCount;
     // IDispatch takes the arguments last first; these are shallow copies, owned by the caller.
-    std::vector<VARIANT> reversed(arguments, arguments + argumentCount);
-    std::reverse(reversed.begin(), reversed.end());
+    // The members used take at most one argument: the copies live on the stack.
+    VARIANT onStack[4];
+    std::vector<VARIANT> onHeap;
+    VARIANT* reversed = onStack;
+    if (argumentCount > std::size(onStack)) {
+        onHeap.resize(argumentCount);
+        reversed = onHeap.data();
+    }
+    for (UINT i = 0; i < argumentCount; ++i)
+        reversed[i] = arguments[argumentCount - 1 - i];
     DISPID putId = DISPID_PROPERTYPUT;
     DISPPARAMS parameters = {};
-    parameters.rgvarg = reversed.empty() ? nullptr : reversed.data();
+    parameters.rgvarg = argumentCount == 0 ? nullptr : reversed;
     parameters.cArgs = argumentCount;
     if (flags == DISPATCH_PROPERTYPUT) {
         parameters.rgdispidNamedArgs = &putId;
@@ -137,7 +145,16 @@ DispatchRef TakeDispatch(Variant& result) {
 BSTR NarrowToBstr(const char* text) {
     if (text == nullptr)
         text = "";
-    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    // Short texts, every one this program writes, convert in one pass through the stack.
+    WCHAR buffer[128];
+    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, int(std::size(buffer)));
+    if (length > 0) {
+        BSTR converted = SysAllocStringLen(buffer, UINT(length - 1));
+        if (converted == nullptr)
+            RaiseComError(E_OUTOFMEMORY);
+        return converted;
+    }
+    length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (length <= 0)
         RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
     BSTR converted = SysAllocStringLen(nullptr, UINT(length - 1));
@@ -157,7 +174,13 @@ std::optional<std::string> BstrToNarrow(BSTR text) {
     int wideLength = int(SysStringLen(text));
     if (wideLength == 0)
         return std::string();
-    int length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
+    // Message classes and ids are short: one pass through the stack, sizing only beyond it.
+    char buffer[256];
+    int length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, buffer, int(sizeof buffer),
+                                     nullptr, nullptr);
+    if (length > 0)
+        return std::string(buffer, size_t(length));
+    length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
     if (length <= 0)
         RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
     std::string converted(size_t(length), '\0');
