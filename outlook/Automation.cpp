@@ -4,6 +4,7 @@
 
 #include <ole2.h>
 
+#include <cstring>
 #include <iterator>
 #include <vector>
 
@@ -33,6 +34,12 @@ void Variant::Clear() {
     HRESULT result = VariantClear(&value);
     if (FAILED(result))
         RaiseComError(result);
+}
+
+void Bstr::Assign(const char* narrow) {
+    BSTR converted = NarrowToBstr(narrow);
+    SysFreeString(text);
+    text = converted;
 }
 
 void RaiseComError(HRESULT result) {
@@ -247,6 +254,35 @@ void PutStringProperty(const DispatchRef& object, DISPID member, const char* val
     argument.value.bstrVal = NarrowToBstr(value);
     argument.value.vt = VT_BSTR;
     InvokeMember(object, member, DISPATCH_PROPERTYPUT, &argument.value, 1, nullptr);
+}
+
+void PutStringProperty(const DispatchRef& object, DISPID member, const Bstr& value) {
+    // Borrowed: the caller's Bstr keeps the text and frees it.
+    VARIANT argument;
+    VariantInit(&argument);
+    argument.vt = VT_BSTR;
+    argument.bstrVal = value.Get();
+    InvokeMember(object, member, DISPATCH_PROPERTYPUT, &argument, 1, nullptr);
+}
+
+bool StringPropertyEquals(const DispatchRef& object, DISPID member, const char* expected) {
+    Variant result;
+    InvokeForResult(object, member, DISPATCH_PROPERTYGET, nullptr, 0, VT_BSTR, result);
+    BSTR text = result.value.bstrVal;
+    if (text == nullptr)
+        return false;
+    size_t expectedLength = std::strlen(expected);
+    int wideLength = int(SysStringLen(text));
+    if (wideLength == 0)
+        return expectedLength == 0;
+    // Compared in narrow text without a copy on the heap when it is short, as classes are.
+    char buffer[256];
+    int length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, buffer, int(sizeof buffer),
+                                     nullptr, nullptr);
+    if (length > 0)
+        return size_t(length) == expectedLength && std::memcmp(buffer, expected, length) == 0;
+    std::optional<std::string> narrow = BstrToNarrow(text);
+    return narrow && *narrow == std::string(expected, expectedLength);
 }
 
 DispatchRef CallObjectMethod(const DispatchRef& object, DISPID member, VARIANT* arguments,

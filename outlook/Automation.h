@@ -43,6 +43,22 @@ class Variant {
     VARIANT value;
 };
 
+// A BSTR owned and freed once.
+class Bstr {
+  public:
+    Bstr() = default;
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    ~Bstr() { SysFreeString(text); }
+    BSTR Get() const { return text; }
+    bool IsNull() const { return text == nullptr; }
+    // Holds the narrow (CP_ACP) text converted; raises when it cannot be allocated.
+    void Assign(const char* narrow);
+
+  private:
+    BSTR text = nullptr;
+};
+
 // Raises the automation error for a failed call.
 [[noreturn]] void RaiseComError(HRESULT result);
 
@@ -63,6 +79,10 @@ DispatchRef GetObjectProperty(const DispatchRef& object, DISPID member);
 long GetLongProperty(const DispatchRef& object, DISPID member);
 std::optional<std::string> GetStringProperty(const DispatchRef& object, DISPID member);
 void PutStringProperty(const DispatchRef& object, DISPID member, const char* value);
+void PutStringProperty(const DispatchRef& object, DISPID member, const Bstr& value);
+// Whether the string property, converted to narrow text, is exactly expected (whole string,
+// case-sensitive); no string at all never is.
+bool StringPropertyEquals(const DispatchRef& object, DISPID member, const char* expected);
 // A method with the given arguments, in their natural order, returning an object.
 DispatchRef CallObjectMethod(const DispatchRef& object, DISPID member, VARIANT* arguments,
                              UINT argumentCount);

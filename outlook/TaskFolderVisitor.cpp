@@ -13,8 +13,8 @@ const long taskItemType = 3;   // olTaskItem
 const long discardChanges = 1; // olDiscard
 
 // Whole-string, case-sensitive comparison; no class at all never matches.
-bool IsPlendraxClass(const std::optional<std::string>& messageClass) {
-    return messageClass && *messageClass == plendraxClass;
+bool HasPlendraxClass(const DispatchRef& object) {
+    return StringPropertyEquals(object, OutlookDispId::MessageClass, plendraxClass);
 }
 
 DispatchRef GetItems(const DispatchRef& folder) {
@@ -51,7 +51,8 @@ void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps) {
     }
 }
 
-void ConvertItem(const DispatchRef& items, long index) {
+// newClass is converted at the first Plendrax item and kept for the folder's others.
+void ConvertItem(const DispatchRef& items, long index, Bstr& newClass) {
     try {
         Variant position;
         position.value.vt = VT_I4;
@@ -64,9 +65,11 @@ void ConvertItem(const DispatchRef& items, long index) {
         position.Clear();
         if (item.IsNull())
             RaiseComError(E_POINTER);
-        if (!IsPlendraxClass(GetStringProperty(item, OutlookDispId::MessageClass)))
+        if (!HasPlendraxClass(item))
             return;
-        PutStringProperty(item, OutlookDispId::MessageClass, taskClass);
+        if (newClass.IsNull())
+            newClass.Assign(taskClass);
+        PutStringProperty(item, OutlookDispId::MessageClass, newClass);
         CallMethod(item, OutlookDispId::Save, nullptr, 0);
     } catch (...) {
         // The item is skipped; the others are still converted.
@@ -90,8 +93,9 @@ bool TaskFolderVisitor(DispatchRef folder, void* context) {
     DispatchRef items = GetItems(folder);
     long count = GetLongProperty(items, OutlookDispId::Count);
     ResetDefaultForm(folder, manualSteps);
+    Bstr newClass;
     for (long index = 1; index <= count; ++index)
-        ConvertItem(items, index);
+        ConvertItem(items, index, newClass);
     return true;
 }
 
@@ -115,7 +119,7 @@ bool DefaultFormProbe(DispatchRef folder) {
         DispatchRef form = GetObjectProperty(item, OutlookDispId::FormDescription);
         if (form.IsNull())
             RaiseComError(E_POINTER);
-        isPlendrax = IsPlendraxClass(GetStringProperty(form, OutlookDispId::MessageClass));
+        isPlendrax = HasPlendraxClass(form);
     } catch (const _com_error&) {
     } catch (...) {
         // Whatever else went wrong, the temporary item must not outlive the probe.
