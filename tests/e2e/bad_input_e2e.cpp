@@ -7,7 +7,7 @@
 #include "app/resources/resource.h"
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
-#include "tests/e2e/SandboxState.h"
+#include "tests/support/SandboxState.h"
 
 #include <windows.h>
 
@@ -225,11 +225,8 @@ TEST_CASE("long_uninstaller_directory: the document that would not fit is not op
 }
 
 TEST_CASE("outlook_ids: ids of odd length or no hex reach MAPI without harm") {
-    std::string server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
-    SetStringValue(HKEY_CLASSES_ROOT, server, nullptr, SANDBOX_DIRECTORY "OutlookStandin.dll");
-    SetStringValue(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
-    SetStringValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX",
-                   "1");
+    RegisterOutlookStandin();
+    SetExtendedMapi(true);
     // Every folder has the Plendrax form. "Odd": its id with one digit more, dropped again on
     // decoding, so it is found and reset. The others name no folder or store.
     std::string form = " type=3 msgclass=\"IPM.Task.Plendrax\" displayname=\"Plendrax\"";

@@ -8,7 +8,7 @@
 #include "app/resources/resource.h"
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
-#include "tests/e2e/SandboxState.h"
+#include "tests/support/SandboxState.h"
 
 #include <windows.h>
 
@@ -31,28 +31,9 @@ store "Archive" id=0E0F1011
     item "IPM.Task.Plendrax"
 )";
 
-std::string FailedText() {
-    HMODULE module = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    REQUIRE(module != nullptr);
-    char text[100] = "";
-    LoadStringA(module, IDS_FAILED, text, sizeof text);
-    FreeLibrary(module);
-    return text;
-}
-
-size_t CountContaining(const std::vector<std::string>& lines, const std::string& text) {
-    size_t count = 0;
-    for (const std::string& line : lines)
-        count += line.find(text) != std::string::npos;
-    return count;
-}
-
 void Prepare(const std::string& profile) {
-    std::string server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
-    SetStringValue(HKEY_CLASSES_ROOT, server, nullptr, SANDBOX_DIRECTORY "OutlookStandin.dll");
-    SetStringValue(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
-    SetStringValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX",
-                   "1");
+    RegisterOutlookStandin();
+    SetExtendedMapi(true);
     for (const char* log : {"outlook.log", "profile.out", "srclient.log"})
         DeleteFileA((std::string(SANDBOX_LOG_DIRECTORY) + log).c_str());
     CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", profile);
@@ -80,7 +61,7 @@ void RunWithFailingCall(const std::string& failCall) {
     for (const LabelState& label : run.finalLabels)
         if (label.id == IDC_CONVERT_RESULT)
             converted = label.text;
-    CHECK((converted == "Done" || converted == FailedText()));
+    CHECK((converted == "Done" || converted == UninstallerString(IDS_FAILED)));
 
     std::vector<std::string> outlook = ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log");
     CHECK(CountContaining(outlook, "after its last release") == 0);

@@ -6,6 +6,7 @@
 #include "app/resources/resource.h"
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
+#include "tests/support/SandboxState.h"
 
 #include <windows.h>
 
@@ -17,84 +18,9 @@
 
 namespace {
 
-const char OutlookClassKey[] = "CLSID\\{0006F033-0000-0000-C000-000000000046}";
-const char StandinPath[] = SANDBOX_DIRECTORY "OutlookStandin.dll";
-const char SubsystemKey[] = "SOFTWARE\\Microsoft\\Windows Messaging Subsystem";
-
-void SetString(HKEY root, const std::string& subKey, const char* name, const char* value) {
-    HKEY key;
-    REQUIRE(RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                            nullptr) == ERROR_SUCCESS);
-    LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                                 DWORD(std::strlen(value) + 1));
-    RegCloseKey(key);
-    REQUIRE(status == ERROR_SUCCESS);
-}
-
-// The stand-in registered as Outlook's application class, in-process and apartment-threaded.
-void RegisterStandin() {
-    std::string server = std::string(OutlookClassKey) + "\\InprocServer32";
-    SetString(HKEY_CLASSES_ROOT, server, nullptr, StandinPath);
-    SetString(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
-}
-
-void SetExtendedMapi(bool present) {
-    if (present) {
-        SetString(HKEY_LOCAL_MACHINE, SubsystemKey, "MAPIX", "1");
-        return;
-    }
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SubsystemKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueA(key, "MAPIX");
-        RegCloseKey(key);
-    }
-}
-
-void WriteFile(const char* path, const std::string& text) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << text;
-    REQUIRE(file.good());
-}
-
-std::string ReadFile(const char* path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    std::string line;
-    while (std::getline(stream, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 std::string Trimmed(const std::string& line) {
     size_t start = line.find_first_not_of(' ');
     return start == std::string::npos ? std::string() : line.substr(start);
-}
-
-size_t CountContaining(const std::vector<std::string>& lines, const std::string& a,
-                       const std::string& b = std::string()) {
-    size_t count = 0;
-    for (const std::string& line : lines)
-        count += line.find(a) != std::string::npos && line.find(b) != std::string::npos;
-    return count;
-}
-
-std::string UninstallerString(UINT id) {
-    HMODULE module = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    REQUIRE(module != nullptr);
-    char text[1000] = "";
-    LoadStringA(module, id, text, sizeof text);
-    FreeLibrary(module);
-    return text;
 }
 
 std::string LabelText(const RunResult& run, int id) {
@@ -151,14 +77,14 @@ struct Outcome {
 };
 
 Outcome RunScenario(const Scenario& scenario) {
-    RegisterStandin();
+    RegisterOutlookStandin();
     SetExtendedMapi(scenario.extendedMapi);
     CreateDirectoryA(SANDBOX_DIRECTORY, nullptr);
     CreateDirectoryA(SANDBOX_LOG_DIRECTORY, nullptr);
     for (const char* log :
          {"outlook.log", "mapi32.log", "profile.log", "profile.out", "recorder.log"})
         DeleteFileA((std::string(SANDBOX_LOG_DIRECTORY) + log).c_str());
-    WriteFile(SANDBOX_DIRECTORY "profile.txt", scenario.profile);
+    CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", scenario.profile);
 
     RunOptions options;
     options.commandLine = std::string("\"" SANDBOX_UNINSTALLER "\" %") + SANDBOX_INSTALL_DIRECTORY;
@@ -168,10 +94,10 @@ Outcome RunScenario(const Scenario& scenario) {
     REQUIRE(outcome.run.started);
     REQUIRE(outcome.run.final.seen);
     REQUIRE(outcome.run.exited);
-    outcome.outlook = Lines(ReadFile(SANDBOX_LOG_DIRECTORY "outlook.log"));
-    for (const std::string& line : Lines(ReadFile(SANDBOX_LOG_DIRECTORY "profile.out")))
+    outcome.outlook = ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log");
+    for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "profile.out"))
         outcome.state.push_back(Trimmed(line));
-    outcome.documents = ReadFile(SANDBOX_LOG_DIRECTORY "recorder.log");
+    outcome.documents = ReadWholeFile(SANDBOX_LOG_DIRECTORY "recorder.log");
     return outcome;
 }
 
@@ -327,7 +253,7 @@ TEST_CASE("outlook_namespace_fails: stage Failed, nothing converted, string 8") 
 }
 
 TEST_CASE("outlook_files_fail: everything converted, a removal stage fails, string 3") {
-    WriteFile(SANDBOX_INSTALL_DIRECTORY "My notes.txt", "keep me");
+    CreateFileWithText(SANDBOX_INSTALL_DIRECTORY "My notes.txt", "keep me");
     Outcome outcome = RunScenario(Scenario());
     INFO(DescribeRun(outcome.run));
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
@@ -335,7 +261,7 @@ TEST_CASE("outlook_files_fail: everything converted, a removal stage fails, stri
     CHECK(outcome.run.final.text == UninstallerString(IDS_NOT_ALL_REMOVED));
     CHECK(outcome.run.final.icon == MB_ICONEXCLAMATION);
     CHECK(outcome.documents.find("UninstallPX.doc") == std::string::npos);
-    CHECK(ReadFile(SANDBOX_INSTALL_DIRECTORY "My notes.txt") == "keep me");
+    CHECK(ReadWholeFile(SANDBOX_INSTALL_DIRECTORY "My notes.txt") == "keep me");
     CHECK(ItemLines(outcome) == ConvertedItems);
     CheckReferences(outcome);
 }

@@ -5,7 +5,7 @@
 
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
-#include "tests/e2e/SandboxState.h"
+#include "tests/support/SandboxState.h"
 
 #include <shlobj.h>
 
@@ -44,13 +44,13 @@ RunResult Run(const RunOptions& options) {
 }
 
 std::string DesktopShortcut() {
-    return FolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
+    return ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
 }
 std::string StartMenuShortcut() {
-    return FolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    return ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
 }
 std::string UsersOwnShortcut() {
-    return FolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
+    return ShellFolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
 }
 
 void CheckInstallationIntact() {

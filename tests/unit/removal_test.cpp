@@ -4,6 +4,7 @@
 
 #include "removal/Removal.h"
 #include "sandbox/common/Layout.h"
+#include "tests/support/SandboxState.h"
 
 #include <shlobj.h>
 
@@ -15,15 +16,8 @@ namespace {
 const char* const productFiles[] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
                                     "Plendrax.exe", "Setup.exe"};
 
-bool Exists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 void Touch(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    CloseHandle(file);
+    REQUIRE(CreateFileWithText(path));
 }
 
 // A fresh directory C:\t<n>\<name>\ holding the five files (or those asked for).
@@ -39,39 +33,15 @@ std::string MakeInstallation(const std::string& parent, const std::string& name,
     return directory;
 }
 
-bool KeyExists(HKEY root, const char* key) {
-    HKEY opened;
-    if (RegOpenKeyExA(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(opened);
-    return true;
-}
-
-bool ValueExists(HKEY root, const char* key, const char* value) {
-    HKEY opened;
-    if (RegOpenKeyExA(root, key, 0, KEY_READ, &opened) != ERROR_SUCCESS)
-        return false;
-    bool found =
-        RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    RegCloseKey(opened);
-    return found;
-}
-
-std::string FolderPath(int csidl) {
-    char path[MAX_PATH] = "";
-    SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
 } // namespace
 
 TEST_CASE("the program files stage deletes the five files and the emptied directories") {
     std::string directory = MakeInstallation("C:\\t1", "Plendrax");
     CHECK(RemoveProgramFiles((directory + "\\").c_str()));
     for (const char* file : productFiles)
-        CHECK_FALSE(Exists(directory + "\\" + file));
-    CHECK_FALSE(Exists(directory));
-    CHECK_FALSE(Exists("C:\\t1"));
+        CHECK_FALSE(FileExists(directory + "\\" + file));
+    CHECK_FALSE(FileExists(directory));
+    CHECK_FALSE(FileExists("C:\\t1"));
 
     SUBCASE("a second run finds nothing and reports failure") {
         CHECK_FALSE(RemoveProgramFiles((directory + "\\").c_str()));
@@ -84,16 +54,16 @@ TEST_CASE("a file the user added keeps the directory and fails the stage") {
     Touch("C:\\t2\\other.txt");
     CHECK_FALSE(RemoveProgramFiles((directory + "\\").c_str()));
     for (const char* file : productFiles)
-        CHECK_FALSE(Exists(directory + "\\" + file));
-    CHECK(Exists(directory + "\\notes.txt"));
-    CHECK(Exists("C:\\t2\\other.txt"));
+        CHECK_FALSE(FileExists(directory + "\\" + file));
+    CHECK(FileExists(directory + "\\notes.txt"));
+    CHECK(FileExists("C:\\t2\\other.txt"));
 }
 
 TEST_CASE("a missing program executable fails the stage though the directory goes") {
     std::string directory = MakeInstallation(
         "C:\\t3", "Plendrax", {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml", "Setup.exe"});
     CHECK_FALSE(RemoveProgramFiles((directory + "\\").c_str()));
-    CHECK_FALSE(Exists(directory));
+    CHECK_FALSE(FileExists(directory));
 }
 
 TEST_CASE("the directory's text is a plain prefix of each file name") {
@@ -102,30 +72,30 @@ TEST_CASE("the directory's text is a plain prefix of each file name") {
         Touch("C:\\t4\\PlendraxPlendrax.exe");
         Touch("C:\\t4\\PlendraxSetup.exe");
         CHECK_FALSE(RemoveProgramFiles("C:\\t4\\Plendrax"));
-        CHECK_FALSE(Exists("C:\\t4\\PlendraxPlendrax.exe"));
-        CHECK_FALSE(Exists("C:\\t4\\PlendraxSetup.exe"));
+        CHECK_FALSE(FileExists("C:\\t4\\PlendraxPlendrax.exe"));
+        CHECK_FALSE(FileExists("C:\\t4\\PlendraxSetup.exe"));
         for (const char* file : productFiles)
-            CHECK(Exists(directory + "\\" + file));
+            CHECK(FileExists(directory + "\\" + file));
     }
     SUBCASE("two trailing separators: the same directory is tried twice, not the one above") {
         std::string directory = MakeInstallation("C:\\t5", "Plendrax");
         CHECK(RemoveProgramFiles((directory + "\\\\").c_str()));
-        CHECK_FALSE(Exists(directory));
-        CHECK(Exists("C:\\t5"));
+        CHECK_FALSE(FileExists(directory));
+        CHECK(FileExists("C:\\t5"));
     }
     SUBCASE("forward slashes behave like backslashes") {
         MakeInstallation("C:\\t6", "Plendrax");
         CHECK(RemoveProgramFiles("C:/t6/Plendrax/"));
-        CHECK_FALSE(Exists("C:\\t6"));
+        CHECK_FALSE(FileExists("C:\\t6"));
     }
     SUBCASE("a mixed path cuts at whichever separator stands last") {
         MakeInstallation("C:\\t7", "Plendrax");
         CHECK(RemoveProgramFiles("C:\\t7/Plendrax\\"));
-        CHECK_FALSE(Exists("C:\\t7"));
+        CHECK_FALSE(FileExists("C:\\t7"));
     }
     SUBCASE("a drive root removes nothing and fails") {
         CHECK_FALSE(RemoveProgramFiles("C:\\"));
-        CHECK(Exists("C:\\windows"));
+        CHECK(FileExists("C:\\windows"));
     }
 }
 
@@ -134,7 +104,7 @@ TEST_CASE("an empty installation directory deletes nothing in the current direct
     REQUIRE(SetCurrentDirectoryA(directory.c_str()));
     CHECK_FALSE(RemoveProgramFiles(""));
     for (const char* file : productFiles)
-        CHECK(Exists(directory + "\\" + file));
+        CHECK(FileExists(directory + "\\" + file));
     SetCurrentDirectoryA("C:\\");
 }
 
@@ -145,7 +115,7 @@ TEST_CASE("installation directories at and beyond the longest that fits") {
     std::string directory = MakeInstallation(parent, name);
     REQUIRE((directory + "\\").size() == MaxInstallDirectoryLength);
     CHECK(RemoveProgramFiles((directory + "\\").c_str()));
-    CHECK_FALSE(Exists(directory));
+    CHECK_FALSE(FileExists(directory));
 
     // One more character and no path is tried: nothing is deleted, the stage fails.
     name += 'q';
@@ -154,7 +124,7 @@ TEST_CASE("installation directories at and beyond the longest that fits") {
     REQUIRE(CreateDirectoryA(longer.c_str(), nullptr));
     Touch(longer + "\\Setup.exe");
     CHECK_FALSE(RemoveProgramFiles((longer + "\\").c_str()));
-    CHECK(Exists(longer + "\\Setup.exe"));
+    CHECK(FileExists(longer + "\\Setup.exe"));
     CHECK_FALSE(RemoveProgramFiles(std::string(5000, 'x').c_str()));
 }
 
@@ -166,7 +136,7 @@ TEST_CASE("DeleteInstalledFile never cuts a path short") {
     Touch("C:\\t10\\d\\Setup.exe");
     std::string padded = "C:\\t10\\d\\Setup.exe" + std::string(300, ' ');
     CHECK_FALSE(DeleteInstalledFile(padded.c_str(), "x"));
-    CHECK(Exists("C:\\t10\\d\\Setup.exe"));
+    CHECK(FileExists("C:\\t10\\d\\Setup.exe"));
 }
 
 TEST_CASE("the registry stage removes the product's entries and leaves the maker's others") {
@@ -204,39 +174,39 @@ TEST_CASE("once the maker's other product is gone the maker's key goes too") {
 }
 
 TEST_CASE("the shortcut stage deletes the desktop and all-users Start menu shortcuts") {
-    std::string desktop = FolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
-    std::string common = FolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
-    std::string own = FolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
-    REQUIRE(Exists(desktop));
-    REQUIRE(Exists(common));
-    REQUIRE(Exists(own));
+    std::string desktop = ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
+    std::string common = ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    std::string own = ShellFolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
+    REQUIRE(FileExists(desktop));
+    REQUIRE(FileExists(common));
+    REQUIRE(FileExists(own));
     CHECK(IsNtPlatform());
 
     CHECK(RemoveShortcuts());
-    CHECK_FALSE(Exists(desktop));
-    CHECK_FALSE(Exists(common));
-    CHECK(Exists(own)); // the user's own Start menu is not looked at on NT
+    CHECK_FALSE(FileExists(desktop));
+    CHECK_FALSE(FileExists(common));
+    CHECK(FileExists(own)); // the user's own Start menu is not looked at on NT
 }
 
 // The cases below run after the one above, with both shortcuts gone.
 TEST_CASE("the shortcut stage's result is the Start menu deletion's alone") {
-    std::string desktop = FolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
-    std::string common = FolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
-    REQUIRE_FALSE(Exists(common));
+    std::string desktop = ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
+    std::string common = ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    REQUIRE_FALSE(FileExists(common));
     CHECK_FALSE(RemoveShortcuts());
 
     Touch(common);
     CHECK(RemoveShortcuts());
-    CHECK_FALSE(Exists(common));
+    CHECK_FALSE(FileExists(common));
 
     Touch(desktop);
     CHECK_FALSE(RemoveShortcuts());
-    CHECK_FALSE(Exists(desktop));
+    CHECK_FALSE(FileExists(desktop));
 }
 
 TEST_CASE("SpecialFolderPath resolves folders and refuses unknown ones") {
     char path[MAX_PATH];
     REQUIRE(SpecialFolderPath(nullptr, path, CSIDL_COMMON_PROGRAMS));
-    CHECK(std::string(path) == FolderPath(CSIDL_COMMON_PROGRAMS));
+    CHECK(std::string(path) == ShellFolderPath(CSIDL_COMMON_PROGRAMS));
     CHECK_FALSE(SpecialFolderPath(nullptr, path, 0x7E));
 }

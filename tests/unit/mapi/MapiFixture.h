@@ -3,6 +3,7 @@
 // the build's sandbox directory through the DLL search path), its profile and its call log.
 #include "mapi/MapiSession.h"
 #include "mapi/MapiSessionClass.h"
+#include "tests/support/SandboxState.h"
 
 #include <windows.h>
 
@@ -55,32 +56,13 @@ inline void UseStandIn(bool withLogon) {
 
 inline void WriteFileText(const char* path, const std::string& text) {
     CreateDirectoryA("C:\\sandbox", nullptr);
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (!CreateFileWithText(path, text))
         throw std::string("cannot write ") + path;
-    DWORD written;
-    WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-inline std::string ReadFileText(const char* path) {
-    std::string text;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD got;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(file);
-    return text;
 }
 
 // The stand-in's call record, one event a line.
 inline std::vector<std::string> Mapi32Log() {
-    std::string text = ReadFileText("C:\\sandbox\\log\\mapi32.log");
+    std::string text = ReadWholeFile("C:\\sandbox\\log\\mapi32.log");
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
@@ -121,7 +103,7 @@ inline int EventIndex(const std::string& prefix) {
 
 // The profile the stand-ins wrote when they were unloaded.
 inline std::string ProfileOut() {
-    return ReadFileText("C:\\sandbox\\log\\profile.out");
+    return ReadWholeFile("C:\\sandbox\\log\\profile.out");
 }
 
 // The profile.out line of the folder with this name.

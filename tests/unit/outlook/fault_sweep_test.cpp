@@ -6,6 +6,7 @@
 #define DOCTEST_CONFIG_IMPLEMENT
 #include <doctest.h>
 
+#include "tests/support/SandboxState.h"
 #include "mapi/MapiSession.h"
 #include "outlook/ConversionRun.h"
 
@@ -47,44 +48,9 @@ const std::set<std::string> CleanConverted = {
     "Personal Folders/Later#2", "Archive/Old#1"};
 const std::set<std::string> CleanResets = {"Personal Folders/Tasks", "Archive/Old"};
 
-const char SubsystemKey[] = "SOFTWARE\\Microsoft\\Windows Messaging Subsystem";
 const char ServerKey[] = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
 const char ChildReport[] = "C:\\sandbox\\log\\sweep-child.txt";
 const DWORD ChildLimitMs = 60000;
-
-std::string ReadText(const char* path) {
-    std::string text;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-}
-
-bool WriteText(const char* path, const std::string& text) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
-    CloseHandle(file);
-    return written == text.size();
-}
-
-void SetString(HKEY root, const char* subKey, const char* name, const std::string& value) {
-    HKEY key;
-    REQUIRE(RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   DWORD(value.size() + 1));
-    RegCloseKey(key);
-}
 
 // The build's sandbox directory (stand-ins and the profile DLL), three levels above this
 // program.
@@ -131,7 +97,7 @@ int RunChild() {
              "mapi_live_released=%ld mapi_buffers_released=%ld",
              result ? 1 : 0, manualSteps ? 1 : 0, session ? 1 : 0, outlookLive(), mapiAfterRun,
              buffersAfterRun, mapiLive(), mapiBuffers());
-    return WriteText(ChildReport, report) ? 0 : 5;
+    return CreateFileWithText(ChildReport, report) ? 0 : 5;
 }
 
 // ---- The parent. ----
@@ -167,7 +133,7 @@ ChildRun RunOnce(const std::string& failCall) {
     GetExitCodeProcess(process.hProcess, &run.exitCode);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    std::istringstream fields(ReadText(ChildReport));
+    std::istringstream fields(ReadWholeFile(ChildReport));
     std::string field;
     while (fields >> field) {
         size_t equals = field.find('=');
@@ -175,8 +141,8 @@ ChildRun RunOnce(const std::string& failCall) {
             run.report[field.substr(0, equals)] = atol(field.c_str() + equals + 1);
     }
     run.crashed = !run.hung && (run.exitCode != 0 || run.report.size() != 8);
-    run.profile = ReadText("C:\\sandbox\\log\\profile.out");
-    run.calls = ReadText("C:\\sandbox\\log\\calls.log");
+    run.profile = ReadWholeFile("C:\\sandbox\\log\\profile.out");
+    run.calls = ReadWholeFile("C:\\sandbox\\log\\calls.log");
     return run;
 }
 
@@ -435,10 +401,11 @@ void Prepare() {
     std::string sandbox = SandboxBuildDirectory();
     CreateDirectoryA("C:\\sandbox", nullptr);
     CreateDirectoryA("C:\\sandbox\\log", nullptr);
-    REQUIRE(WriteText("C:\\sandbox\\profile.txt", ReferenceProfile));
-    SetString(HKEY_LOCAL_MACHINE, SubsystemKey, "MAPIX", "1");
-    SetString(HKEY_CLASSES_ROOT, ServerKey, nullptr, sandbox + "OutlookStandin.dll");
-    SetString(HKEY_CLASSES_ROOT, ServerKey, "ThreadingModel", "Apartment");
+    REQUIRE(CreateFileWithText("C:\\sandbox\\profile.txt", ReferenceProfile));
+    SetExtendedMapi(true);
+    // The build's own stand-in, found beside the profile DLL it imports.
+    SetStringValue(HKEY_CLASSES_ROOT, ServerKey, nullptr, (sandbox + "OutlookStandin.dll").c_str());
+    SetStringValue(HKEY_CLASSES_ROOT, ServerKey, "ThreadingModel", "Apartment");
 }
 
 std::vector<Call> CleanRun() {

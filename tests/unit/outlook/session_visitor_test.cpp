@@ -3,6 +3,7 @@
 // holds the folder that the in-test Outlook folder names by its store and entry ids.
 #include <doctest.h>
 
+#include "tests/support/SandboxState.h"
 #include "FakeOutlook.h"
 #include "mapi/MapiSession.h"
 #include "outlook/TaskFolderVisitor.h"
@@ -24,29 +25,6 @@ const char ResetLine[] =
 const char UntouchedLine[] = "folder \"Tasks\" type=3 id=00AA01 msgclass=\"IPM.Task.Plendrax\" "
                              "displayname=\"Plendrax\"";
 
-void WriteText(const char* path, const std::string& text) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    REQUIRE(file != INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-std::string ReadText(const char* path) {
-    std::string text;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-}
-
 // Extended MAPI present, the stand-in on the search path, the given profile loaded afresh.
 void WithExtendedMapi(const std::string& profile) {
     ReleaseMapiSession();
@@ -54,12 +32,8 @@ void WithExtendedMapi(const std::string& profile) {
     CreateDirectoryA("C:\\sandbox\\log", nullptr);
     DeleteFileA("C:\\sandbox\\log\\profile.out");
     DeleteFileA("C:\\sandbox\\log\\mapi32.log");
-    WriteText("C:\\sandbox\\profile.txt", profile);
-    HKEY key;
-    REQUIRE(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem",
-                            0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS);
-    RegSetValueExA(key, "MAPIX", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
-    RegCloseKey(key);
+    CreateFileWithText("C:\\sandbox\\profile.txt", profile);
+    SetExtendedMapi(true);
     // The build's sandbox directory, three levels above this program.
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
@@ -71,13 +45,13 @@ void WithExtendedMapi(const std::string& profile) {
 // Ends the session; the stand-in writes the profile's state when it is unloaded.
 std::string FolderStateAfterwards() {
     ReleaseMapiSession();
-    std::string text = ReadText("C:\\sandbox\\log\\profile.out");
+    std::string text = ReadWholeFile("C:\\sandbox\\log\\profile.out");
     size_t at = text.find("folder \"Tasks\"");
     return at == std::string::npos ? "<none>" : text.substr(at, text.find("\r\n", at) - at);
 }
 
 bool MapiWasAsked() {
-    return ReadText("C:\\sandbox\\log\\mapi32.log").find("OpenMsgStore") != std::string::npos;
+    return ReadWholeFile("C:\\sandbox\\log\\mapi32.log").find("OpenMsgStore") != std::string::npos;
 }
 
 struct TaskFolder {

@@ -4,6 +4,7 @@
 // nothing about the calls the uninstaller makes.
 #include <doctest.h>
 
+#include "tests/support/SandboxState.h"
 #include "platform/Outlook.h"
 
 #include <windows.h>
@@ -24,29 +25,6 @@ const char Profile[] = "store \"P\" id=0A0B\r\n"
                        "store \"Q\" id=0C0D\r\n"
                        "fail \"P/Tasks#2\" IDispatch *\r\n"
                        "fail \"P/Tasks\" StoreID 1 0x80040107\r\n";
-
-void SetString(const std::string& subKey, const char* name, const char* value) {
-    HKEY key;
-    REQUIRE(RegCreateKeyExA(HKEY_CLASSES_ROOT, subKey.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                            &key, nullptr) == ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   DWORD(lstrlenA(value) + 1));
-    RegCloseKey(key);
-}
-
-std::string ReadText(const char* path) {
-    std::string text;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
-        text.append(chunk, got);
-    CloseHandle(file);
-    return text;
-}
 
 // One raw Invoke; arguments in their natural order. Frees what an exception carries and
 // hands back its scode through scode.
@@ -100,17 +78,10 @@ VARIANT Text(const wchar_t* text) {
 struct Server {
     IDispatch* application = nullptr;
     Server() {
-        SetString("CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32", nullptr,
-                  "C:\\sandbox\\OutlookStandin.dll");
-        SetString("CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32", "ThreadingModel",
-                  "Apartment");
+        RegisterOutlookStandin();
         CreateDirectoryA("C:\\sandbox", nullptr);
-        HANDLE file = CreateFileA("C:\\sandbox\\profile.txt", GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        REQUIRE(file != INVALID_HANDLE_VALUE);
-        DWORD written = 0;
-        WriteFile(file, Profile, DWORD(sizeof Profile - 1), &written, nullptr);
-        CloseHandle(file);
+        CreateFileWithText("C:\\sandbox\\profile.txt", Profile);
+        REQUIRE(ReadWholeFile("C:\\sandbox\\profile.txt") == Profile);
         REQUIRE(CoInitialize(nullptr) == S_OK);
         REQUIRE(CoCreateInstance(CLSID_OutlookApplication, nullptr, OutlookClassContext,
                                  IID_IDispatch, reinterpret_cast<void**>(&application)) == S_OK);
@@ -279,7 +250,7 @@ TEST_CASE("the stand-in records calls, live objects and releases once too often"
         extra->AddRef();
         extra->Release();
     }
-    std::string log = ReadText("C:\\sandbox\\log\\outlook.log");
+    std::string log = ReadWholeFile("C:\\sandbox\\log\\outlook.log");
     CHECK(log.find("invoke object=\"outlook\" member=GetNamespace flags=1 args=[BSTR:MAPI] "
                    "result=yes -> 0x00000000") != std::string::npos);
     CHECK(log.find("invoke object=\"P.Folders\" member=Item flags=1 args=[I4:1]") !=
@@ -296,6 +267,6 @@ TEST_CASE("the stand-in records calls, live objects and releases once too often"
         server.application->Release(); // one too many
         server.application = nullptr;
     }
-    log = ReadText("C:\\sandbox\\log\\outlook.log");
+    log = ReadWholeFile("C:\\sandbox\\log\\outlook.log");
     CHECK(log.find("Release object=\"outlook\" after its last release") != std::string::npos);
 }

@@ -1,4 +1,4 @@
-#include "tests/e2e/SandboxState.h"
+#include "tests/support/SandboxState.h"
 
 #include "sandbox/common/Layout.h"
 
@@ -13,9 +13,11 @@ bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void CreateFileWithText(const std::string& path, const std::string& text) {
+bool CreateFileWithText(const std::string& path, const std::string& text) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << text;
+    file.close();
+    return !file.fail();
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -26,8 +28,20 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 std::vector<std::string> ReadLines(const std::string& path) {
+    return SplitLines(ReadWholeFile(path));
+}
+
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& a,
+                       const std::string& b) {
+    size_t count = 0;
+    for (const std::string& line : lines)
+        count += line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+    return count;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
-    std::istringstream stream(ReadWholeFile(path));
+    std::istringstream stream(text);
     std::string line;
     while (std::getline(stream, line)) {
         if (!line.empty() && line.back() == '\r')
@@ -65,7 +79,36 @@ void SetStringValue(HKEY root, const std::string& key, const char* name, const c
     RegCloseKey(opened);
 }
 
-std::string FolderPath(int csidl) {
+void RegisterOutlookStandin() {
+    const std::string server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
+    SetStringValue(HKEY_CLASSES_ROOT, server, nullptr, SANDBOX_DIRECTORY "OutlookStandin.dll");
+    SetStringValue(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
+}
+
+void SetExtendedMapi(bool present) {
+    const char subsystem[] = "SOFTWARE\\Microsoft\\Windows Messaging Subsystem";
+    if (present) {
+        SetStringValue(HKEY_LOCAL_MACHINE, subsystem, "MAPIX", "1");
+        return;
+    }
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subsystem, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "MAPIX");
+        RegCloseKey(key);
+    }
+}
+
+std::string UninstallerString(UINT id) {
+    HMODULE module = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return "<no uninstaller>";
+    char text[1000] = "";
+    LoadStringA(module, id, text, sizeof text);
+    FreeLibrary(module);
+    return text;
+}
+
+std::string ShellFolderPath(int csidl) {
     char path[MAX_PATH] = "";
     SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
     return path;

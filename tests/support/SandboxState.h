@@ -1,22 +1,35 @@
 #pragma once
-// What an end-to-end test looks at in its sandbox prefix after a run: files, registry keys,
-// shortcuts and the stand-ins' records.
+// What a test sets up and looks at in its sandbox prefix: files, registry keys, shortcuts,
+// the stand-ins' registration and their records.
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
 bool FileExists(const std::string& path);
-void CreateFileWithText(const std::string& path, const std::string& text = "x");
+// False when the file could not be written whole.
+bool CreateFileWithText(const std::string& path, const std::string& text = "x");
 std::string ReadWholeFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path); // empty when missing
+std::vector<std::string> SplitLines(const std::string& text);
+// How many lines hold a (and b, when given).
+size_t CountContaining(const std::vector<std::string>& lines, const std::string& a,
+                       const std::string& b = std::string());
 
 bool KeyExists(HKEY root, const std::string& key);
 bool ValueExists(HKEY root, const std::string& key, const char* value);
 void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value);
 
+// The stand-in Outlook registered for Outlook's application class, in-process.
+void RegisterOutlookStandin();
+// Whether the registry says that Extended MAPI is installed ("MAPIX" = "1").
+void SetExtendedMapi(bool present);
+
+// String id of the staged uninstaller's string table.
+std::string UninstallerString(UINT id);
+
 // The shell folder's path, e.g. CSIDL_DESKTOPDIRECTORY.
-std::string FolderPath(int csidl);
+std::string ShellFolderPath(int csidl);
 
 // One System Restore request as the stand-in recorded it.
 struct RestoreRequest {
