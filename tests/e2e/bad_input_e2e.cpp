@@ -7,6 +7,7 @@
 #include "app/resources/resource.h"
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
+#include "tests/e2e/UninstallerRun.h"
 #include "tests/support/SandboxState.h"
 
 #include <windows.h>
@@ -18,23 +19,6 @@ namespace {
 
 const char* const productFiles[] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
                                     "Plendrax.exe", "Setup.exe"};
-
-RunOptions Uninstaller(const std::string& tail) {
-    RunOptions options;
-    options.applicationPath = SANDBOX_UNINSTALLER;
-    options.commandLine = "\"" SANDBOX_UNINSTALLER "\" " + tail;
-    return options;
-}
-
-RunResult Run(const RunOptions& options) {
-    RunResult run = RunUninstaller(options);
-    INFO(DescribeRun(run));
-    REQUIRE(run.started);
-    CHECK_FALSE(run.timedOut);
-    CHECK(run.exited);
-    CHECK(run.exitCode == 0);
-    return run;
-}
 
 std::string FilesResult(const RunResult& run) {
     for (const LabelState& label : run.finalLabels)

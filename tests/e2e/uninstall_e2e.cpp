@@ -5,6 +5,7 @@
 
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
+#include "tests/e2e/UninstallerRun.h"
 #include "tests/support/SandboxState.h"
 
 #include <shlobj.h>
@@ -26,22 +27,6 @@ const std::string text8 = text3 +
                           "\n\nOptionally, you may now wish to remove the Plendrax form from "
                           "Outlook. Please consult the document UninstallPX.doc, which should "
                           "now be open.";
-
-RunOptions Uninstaller(const std::string& tail) {
-    RunOptions options;
-    options.commandLine = "\"" SANDBOX_UNINSTALLER "\" " + tail;
-    return options;
-}
-
-RunResult Run(const RunOptions& options) {
-    RunResult run = RunUninstaller(options);
-    INFO(DescribeRun(run));
-    REQUIRE(run.started);
-    REQUIRE_FALSE(run.timedOut);
-    REQUIRE(run.exited);
-    CHECK(run.exitCode == 0);
-    return run;
-}
 
 std::string DesktopShortcut() {
     return ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
