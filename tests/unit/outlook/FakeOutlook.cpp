@@ -10,7 +10,7 @@ const WORD Get = DISPATCH_PROPERTYGET;
 const WORD Method = DISPATCH_METHOD;
 const WORD Put = DISPATCH_PROPERTYPUT;
 
-struct MemberSpec {
+struct MemberRule {
     Kind kind;
     DISPID id;
     WORD flags;
@@ -21,7 +21,7 @@ struct MemberSpec {
 };
 
 // What Outlook's type library declares for the members the conversion uses.
-const MemberSpec members[] = {
+const MemberRule members[] = {
     {Kind::Application, 0x110, Method, "GetNamespace", 1, VT_BSTR, true},
     {Kind::Namespace, 0x2103, Get, "Folders", 0, VT_EMPTY, true},
     {Kind::FolderCollection, 0x50, Get, "Count", 0, VT_EMPTY, true},
@@ -118,16 +118,16 @@ HRESULT Object::Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPP
     }
     if (locale != 0)
         world.violations.push_back(where + "locale not 0");
-    const MemberSpec* spec = nullptr;
+    const MemberRule* rule = nullptr;
     bool known = false;
-    for (const MemberSpec& candidate : members) {
+    for (const MemberRule& candidate : members) {
         if (candidate.kind == kind && candidate.id == member) {
             known = true;
             if (candidate.flags == flags)
-                spec = &candidate;
+                rule = &candidate;
         }
     }
-    if (spec == nullptr) {
+    if (rule == nullptr) {
         world.violations.push_back(where + (known ? "wrong flags" : "unknown member"));
         return DISP_E_MEMBERNOTFOUND;
     }
@@ -144,25 +144,25 @@ HRESULT Object::Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPP
         world.violations.push_back(where + "put without DISPID_PROPERTYPUT");
         return DISP_E_PARAMNOTFOUND;
     }
-    if (parameters->cArgs != spec->arguments) {
+    if (parameters->cArgs != rule->arguments) {
         world.violations.push_back(where + "argument count " + std::to_string(parameters->cArgs));
         return DISP_E_BADPARAMCOUNT;
     }
-    if (spec->arguments == 1 && parameters->rgvarg[0].vt != spec->argumentType) {
+    if (rule->arguments == 1 && parameters->rgvarg[0].vt != rule->argumentType) {
         world.violations.push_back(where + "argument type");
         if (argumentError != nullptr)
             *argumentError = 0;
         return DISP_E_TYPEMISMATCH;
     }
-    if (spec->result && result == nullptr) {
+    if (rule->result && result == nullptr) {
         world.violations.push_back(where + "no result variant");
         return E_INVALIDARG;
     }
-    if (!spec->result && result != nullptr)
+    if (!rule->result && result != nullptr)
         world.violations.push_back(where + "result requested of a member without one");
 
-    std::string call = name + "." + spec->name;
-    if (spec->arguments == 1) {
+    std::string call = name + "." + rule->name;
+    if (rule->arguments == 1) {
         const VARIANT& argument = parameters->rgvarg[0];
         std::string text = argument.vt == VT_I4
                                ? std::to_string(argument.lVal)
@@ -175,9 +175,9 @@ HRESULT Object::Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPP
 
     if (result != nullptr)
         VariantInit(result);
-    const Behaviour* behaviour = world.Find(name, spec->name);
+    const Behaviour* behaviour = world.Find(name, rule->name);
     if (behaviour != nullptr && behaviour->index != 0 &&
-        !(spec->arguments == 1 && parameters->rgvarg[0].vt == VT_I4 &&
+        !(rule->arguments == 1 && parameters->rgvarg[0].vt == VT_I4 &&
           parameters->rgvarg[0].lVal == behaviour->index))
         behaviour = nullptr;
     if (behaviour != nullptr) {
@@ -200,7 +200,7 @@ HRESULT Object::Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPP
             break;
         }
     }
-    HRESULT hr = Dispatch(spec->name, parameters, result);
+    HRESULT hr = Dispatch(rule->name, parameters, result);
     if (FAILED(hr) || behaviour == nullptr || result == nullptr)
         return hr;
     if (behaviour->what == Misbehaviour::NullResult) {
