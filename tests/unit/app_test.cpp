@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Entry.h"
+#include "app/ProgressWindow.h"
 #include "app/RestorePoint.h"
 #include "app/UninstallRun.h"
 #include "app/resources/resource.h"
@@ -127,4 +128,54 @@ TEST_CASE("the restore point description always fits its 64 bytes") {
     CHECK(std::strlen(record.description) == MAX_DESC - 1);
     CHECK(std::string(record.description, 10) == "Plendrax..");
     CHECK(std::string(record.guard, sizeof record.guard) == std::string(16, 'x'));
+}
+
+TEST_CASE("a progress window that cannot be made is reported, not waited for") {
+    // A module without the dialog template: DialogBoxParamA fails and returns.
+    InstanceHandle = GetModuleHandleA("kernel32.dll");
+    ProgressWindowFailed = false;
+    CHECK(ProgressWindowThread(nullptr) == 0);
+    CHECK(ProgressWindowFailed.load());
+    CHECK(ProgressWindowHandle.load() == nullptr);
+}
+
+TEST_CASE("the label operations change the progress window's controls") {
+    InstanceHandle = GetModuleHandleA(nullptr);
+    ProgressWindowFailed = false;
+    DWORD threadId;
+    HANDLE thread = CreateThread(nullptr, 50000, ProgressWindowThread, nullptr, 0, &threadId);
+    REQUIRE(thread != nullptr);
+    CloseHandle(thread);
+    for (int wait = 0; wait < 500 && ProgressWindowHandle.load() == nullptr; ++wait)
+        Sleep(10);
+    HWND window = ProgressWindowHandle.load();
+    REQUIRE(window != nullptr);
+    CHECK_FALSE(ProgressWindowFailed.load());
+
+    auto visible = [&](int id) {
+        return (GetWindowLongA(GetDlgItem(window, id), GWL_STYLE) & WS_VISIBLE) != 0;
+    };
+    auto text = [&](int id) {
+        char buffer[64] = "";
+        GetWindowTextA(GetDlgItem(window, id), buffer, sizeof buffer);
+        return std::string(buffer);
+    };
+    CHECK_FALSE(visible(IDC_CONVERT_RESULT));
+    ShowLabel(IDC_CONVERT_RESULT);
+    CHECK(visible(IDC_CONVERT_RESULT));
+    CHECK(text(IDC_CONVERT_RESULT) == "Done");
+
+    CHECK_FALSE(IsWindowEnabled(GetDlgItem(window, IDC_FILES_STAGE)));
+    EnableLabel(IDC_FILES_STAGE);
+    CHECK(IsWindowEnabled(GetDlgItem(window, IDC_FILES_STAGE)));
+
+    MarkLabelFailed(IDC_FILES_RESULT);
+    CHECK(visible(IDC_FILES_RESULT));
+    CHECK(text(IDC_FILES_RESULT) == "Failed");
+    CHECK_FALSE(visible(IDC_REGISTRY_RESULT));
+
+    // The close commands leave it open.
+    SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    CHECK(IsWindow(window));
 }
