@@ -6,6 +6,8 @@
 // the uninstaller's own timing, so it is never sped up: the progress pose suspends the
 // uninstaller's main thread (the window thread goes on painting) and resumes it afterwards.
 // The command line comes from SANDBOX_COMMAND_LINE, as for user.exe.
+#include "sandbox/user/WindowDriver.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -18,34 +20,13 @@ namespace {
 const DWORD pollMs = 20;
 const DWORD limitMs = 60000;
 
-std::string ClassOf(HWND window) {
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-struct Search {
-    DWORD process;
-    std::vector<HWND> dialogs;
-};
-
-BOOL CALLBACK Collect(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == search->process && IsWindowVisible(window) && ClassOf(window) == "#32770")
-        search->dialogs.push_back(window);
-    return TRUE;
-}
-
 std::vector<HWND> VisibleDialogs(DWORD process) {
-    Search search{process, {}};
-    EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
-    return search.dialogs;
-}
-
-bool IsMessageBox(HWND dialog) {
-    return GetDlgItem(dialog, 0xFFFF) != nullptr;
+    std::vector<HWND> visible;
+    for (HWND dialog : DialogsOf(process)) {
+        if (IsWindowVisible(dialog))
+            visible.push_back(dialog);
+    }
+    return visible;
 }
 
 HWND FindMessageBox(DWORD process) {
@@ -106,11 +87,6 @@ bool Pose(const std::string& directory, const char* pose, const std::vector<HWND
     std::printf("shots: %s posed\n", pose);
     std::fflush(stdout);
     return WaitFor([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
-}
-
-void Press(HWND box, int id) {
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
 
 int Fail(const char* what) {

@@ -36,17 +36,6 @@ BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
-std::vector<HWND> DialogsOf(DWORD process) {
-    ProcessWindows found{process, {}};
-    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&found));
-    return found.dialogs;
-}
-
-bool IsMessageBox(HWND dialog) {
-    HWND text = GetDlgItem(dialog, 0xFFFF);
-    return text != nullptr && ClassOf(text) == "Static";
-}
-
 HWND IconControl(HWND box) {
     for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         if (ClassOf(child) == "Static" &&
@@ -126,11 +115,6 @@ void RecordChanges(RunResult& run, const std::vector<LabelState>& before,
     }
 }
 
-void Press(HWND box, int id) {
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
-}
-
 // The ways a person tries to close a window: the close box, Alt+F4 and Escape.
 void TryToClose(HWND window) {
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -142,6 +126,22 @@ void TryToClose(HWND window) {
 }
 
 } // namespace
+
+std::vector<HWND> DialogsOf(DWORD process) {
+    ProcessWindows found{process, {}};
+    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&found));
+    return found.dialogs;
+}
+
+bool IsMessageBox(HWND dialog) {
+    HWND text = GetDlgItem(dialog, 0xFFFF);
+    return text != nullptr && ClassOf(text) == "Static";
+}
+
+void Press(HWND box, int id) {
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
+}
 
 RunResult RunUninstaller(const RunOptions& options) {
     RunResult run;

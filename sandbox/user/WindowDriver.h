@@ -64,5 +64,10 @@ struct RunResult {
 
 RunResult RunUninstaller(const RunOptions& options);
 
+// The pieces the run is made of, for other drivers.
+std::vector<HWND> DialogsOf(DWORD process); // the process's top-level dialogs
+bool IsMessageBox(HWND dialog);             // has the message text control 0xFFFF
+void Press(HWND box, int id);               // clicks the box's button id
+
 // Text form of a run, for the demo and for failed tests.
 std::string DescribeRun(const RunResult& run);
