@@ -193,8 +193,6 @@ TEST_CASE("long_uninstaller_directory: the document that would not fit is not op
     MakeDirectories(directory);
     std::string exe = directory + "u.exe";
     REQUIRE(CopyFileA(SANDBOX_UNINSTALLER, exe.c_str(), FALSE));
-    REQUIRE(CopyFileA(SANDBOX_UNINSTALLER_DIRECTORY "SrClient.DLL",
-                      (directory + "SrClient.DLL").c_str(), FALSE));
     RunOptions options;
     options.applicationPath = exe;
     options.commandLine = "\"" + exe + "\" %" SANDBOX_INSTALL_DIRECTORY;

@@ -67,7 +67,15 @@ const std::vector<TaskFolder> VisitedTaskFolders = {
 struct Scenario {
     std::string profile = BaseProfile;
     bool extendedMapi = true;
+    // DLLs named like those the uninstaller loads at run time, planted beside it and in its
+    // current directory, C:\cwd.
+    bool planted = false;
 };
+
+void Plant(const std::string& directory) {
+    for (const char* name : {"MAPI32.DLL", "SrClient.DLL"})
+        REQUIRE(CopyFileA(SANDBOX_DIRECTORY "Planted.dll", (directory + name).c_str(), FALSE));
+}
 
 struct Outcome {
     RunResult run;
@@ -88,6 +96,12 @@ Outcome RunScenario(const Scenario& scenario) {
 
     RunOptions options;
     options.commandLine = std::string("\"" SANDBOX_UNINSTALLER "\" %") + SANDBOX_INSTALL_DIRECTORY;
+    if (scenario.planted) {
+        CreateDirectoryA("C:\\cwd", nullptr);
+        Plant("C:\\cwd\\");
+        Plant(SANDBOX_UNINSTALLER_DIRECTORY);
+        options.currentDirectory = "C:\\cwd";
+    }
     Outcome outcome;
     outcome.run = RunUninstaller(options);
     INFO(DescribeRun(outcome.run));
@@ -169,8 +183,15 @@ std::string FolderLine(const Outcome& outcome, const std::string& name) {
 } // namespace
 
 TEST_CASE("outlook_all_done: the Plendrax form is reset, the items converted, string 5") {
-    Outcome outcome = RunScenario(Scenario());
+    // DLLs planted beside the uninstaller and in its current directory are never loaded: the
+    // run is the full run with the system's own (here the stand-ins).
+    Scenario scenario;
+    scenario.planted = true;
+    Outcome outcome = RunScenario(scenario);
     INFO(DescribeRun(outcome.run));
+    CHECK(ReadLines(SANDBOX_LOG_DIRECTORY "planted.log").empty());
+    CHECK(FileExists(SANDBOX_UNINSTALLER_DIRECTORY "MAPI32.DLL"));
+    CHECK(RestoreRequests().size() == 2);
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
     CHECK(outcome.run.final.text == UninstallerString(IDS_UNINSTALLED));
     CHECK(outcome.run.final.icon == MB_ICONINFORMATION);

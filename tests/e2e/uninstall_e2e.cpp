@@ -303,7 +303,9 @@ TEST_CASE("other_command_line: anything but \"%\" first does nothing") {
 }
 
 TEST_CASE("no_system_restore: without the restore client the run is the same") {
-    DeleteFileA(SANDBOX_UNINSTALLER_DIRECTORY "SrClient.DLL");
+    char system[MAX_PATH];
+    REQUIRE(GetSystemDirectoryA(system, sizeof system) > 0);
+    REQUIRE(DeleteFileA((std::string(system) + "\\srclient.dll").c_str()));
     // Wine's own client stays out too: the library cannot be loaded at all.
     SetEnvironmentVariableA("WINEDLLOVERRIDES", "srclient=;mapi32=n,b;winemenubuilder.exe=d");
     RunResult run = Run(Uninstaller("%" + installDirectory));
