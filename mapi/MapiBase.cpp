@@ -24,3 +24,8 @@ std::vector<BYTE> MapiBase::HexToBytes(const char* text) {
         bytes[i] = BYTE(16 * HexDigitValue(text[2 * i]) + HexDigitValue(text[2 * i + 1]));
     return bytes;
 }
+
+BYTE* MapiBase::EntryIdBytes(std::vector<BYTE>& id) {
+    static BYTE noBytes[1];
+    return id.empty() ? noBytes : id.data();
+}

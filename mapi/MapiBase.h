@@ -22,4 +22,7 @@ class MapiBase {
     // that is no hex digit counts as 0xFF.
     static std::vector<BYTE> HexToBytes(const char* text);
     static BYTE HexDigitValue(char digit);
+    // The decoded bytes as MAPI takes them. An id of no bytes still points at valid memory:
+    // MAPI reads a null entry id as "the store's root folder", which is not the id given.
+    static BYTE* EntryIdBytes(std::vector<BYTE>& id);
 };

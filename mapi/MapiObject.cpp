@@ -44,7 +44,7 @@ std::unique_ptr<MapiObject> MapiObject::OpenEntry(const char* entryIdHex, ULONG 
     {
         std::vector<BYTE> id = HexToBytes(entryIdHex);
         lastResult = static_cast<IMsgStore*>(object)->OpenEntry(
-            ULONG(id.size()), reinterpret_cast<LPENTRYID>(id.data()), nullptr, flags, &type,
+            ULONG(id.size()), reinterpret_cast<LPENTRYID>(EntryIdBytes(id)), nullptr, flags, &type,
             &opened);
     }
     if (FAILED(lastResult) && opened != nullptr) {

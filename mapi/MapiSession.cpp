@@ -118,8 +118,9 @@ std::unique_ptr<MapiObject> MapiSession::OpenMsgStore(const char* storeIdHex, UL
     IMsgStore* store = nullptr;
     {
         std::vector<BYTE> id = HexToBytes(storeIdHex);
-        lastResult = session->OpenMsgStore(
-            0, ULONG(id.size()), reinterpret_cast<LPENTRYID>(id.data()), nullptr, flags, &store);
+        lastResult = session->OpenMsgStore(0, ULONG(id.size()),
+                                           reinterpret_cast<LPENTRYID>(EntryIdBytes(id)), nullptr,
+                                           flags, &store);
     }
     CheckResult();
     if (store == nullptr)

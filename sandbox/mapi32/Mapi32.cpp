@@ -12,6 +12,12 @@
 // A folder with opens=message is opened as a message (object type 5); a folder lacking a
 // default-form property gives it back as PT_ERROR with MAPI_W_ERRORS_RETURNED.
 //
+// As the real MAPI is documented to: IMsgStore::OpenEntry with a null entry id opens the
+// store's root folder (recorded as id=null); an id of no bytes names nothing; OpenMsgStore
+// refuses a null id; folders are not transacted, so SetProps changes them at once and
+// SaveChanges has nothing left to commit; MAPILogonEx takes no password; each object answers
+// QueryInterface for IUnknown and its own interfaces.
+//
 // Every one of these calls counts towards SANDBOX_FAIL_CALL="mapi32:K" (Profile.h).
 // SandboxLiveObjects and SandboxLiveBuffers tell what has not been released or freed.
 //
@@ -36,7 +42,8 @@ int bufferCount;
 int initialiseCount;
 
 std::string Hex(const void* data, ULONG size) {
-    return sandbox::HexText(static_cast<const unsigned char*>(data), size);
+    return data == nullptr ? "null"
+                           : sandbox::HexText(static_cast<const unsigned char*>(data), size);
 }
 
 #ifndef SANDBOX_NO_LOGON
@@ -74,11 +81,17 @@ template <typename Interface> class Counted : public Interface {
     }
     virtual ~Counted() { liveObjects.erase(this); }
 
-    STDMETHODIMP QueryInterface(REFIID, void** object) override {
-        sandbox::Record(Log, "QueryInterface %s -> no interface", description.c_str());
-        if (object)
-            *object = nullptr;
-        return E_NOINTERFACE;
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (object == nullptr)
+            return E_INVALIDARG;
+        *object = nullptr;
+        if (iid != IID_IUnknown && !Implements(iid)) {
+            sandbox::Record(Log, "QueryInterface %s -> no interface", description.c_str());
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<Interface*>(this);
+        AddRef();
+        return S_OK;
     }
     STDMETHODIMP_(ULONG) AddRef() override {
         ++references;
@@ -98,6 +111,9 @@ template <typename Interface> class Counted : public Interface {
     }
 
   protected:
+    // The interfaces beyond IUnknown that the object answers for.
+    virtual bool Implements(REFIID iid) const = 0;
+
     std::string description;
     ULONG references = 1;
 };
@@ -136,13 +152,18 @@ class MessageMethods : public IMessage {
 class Message : public Counted<MessageMethods> {
   public:
     Message(int folder) : Counted("message", sandbox::FolderPath(folder)) {}
+
+  protected:
+    bool Implements(REFIID iid) const override {
+        return iid == IID_IMAPIProp || iid == IID_IMessage;
+    }
 };
 
+// A folder of the profile, or (folder 0) a store's root folder, which holds no default form.
 class Folder : public Counted<FolderMethods> {
   public:
-    Folder(int folder, bool modify)
-        : Counted("folder", sandbox::FolderPath(folder)), folder(folder),
-          path(sandbox::FolderPath(folder)), modify(modify) {}
+    Folder(int folder, const std::string& path, bool modify)
+        : Counted("folder", path), folder(folder), path(path), modify(modify) {}
 
     STDMETHODIMP GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
                           LPSPropValue* values) override {
@@ -194,9 +215,10 @@ class Folder : public Counted<FolderMethods> {
             result = MAPI_E_INVALID_PARAMETER;
         else if (result == S_OK && !modify)
             result = MAPI_E_NO_ACCESS;
+        // Folders are not transacted: the change is made at once.
         if (result == S_OK)
             for (ULONG i = 0; i < count; ++i)
-                pending[values[i].ulPropTag] = values[i].Value.lpszA;
+                sandbox::SetFolderProp(folder, values[i].ulPropTag, values[i].Value.lpszA);
         if (problems)
             *problems = nullptr;
         sandbox::Record(Log, "SetProps folder=\"%s\" count=%lu problems=%s%s -> 0x%08lX",
@@ -204,7 +226,7 @@ class Folder : public Counted<FolderMethods> {
         return result;
     }
 
-    // Changes reach the profile only here, as with a transacted object.
+    // Nothing is left to commit on a folder; the call checks its flags and access all the same.
     STDMETHODIMP SaveChanges(ULONG flags) override {
         HRESULT result = Fault(path, "SaveChanges");
         const ULONG known = KEEP_OPEN_READONLY | KEEP_OPEN_READWRITE | FORCE_SAVE;
@@ -212,14 +234,14 @@ class Folder : public Counted<FolderMethods> {
             result = MAPI_E_UNKNOWN_FLAGS;
         else if (result == S_OK && !modify)
             result = MAPI_E_NO_ACCESS;
-        if (result == S_OK) {
-            for (const auto& change : pending)
-                sandbox::SetFolderProp(folder, change.first, change.second);
-            pending.clear();
-        }
         sandbox::Record(Log, "SaveChanges folder=\"%s\" flags=0x%lX -> 0x%08lX", path.c_str(),
                         flags, result);
         return result;
+    }
+
+  protected:
+    bool Implements(REFIID iid) const override {
+        return iid == IID_IMAPIProp || iid == IID_IMAPIContainer || iid == IID_IMAPIFolder;
     }
 
   private:
@@ -231,7 +253,7 @@ class Folder : public Counted<FolderMethods> {
         size_t size = tags->cValues * sizeof(SPropValue);
         for (ULONG i = 0; i < tags->cValues; ++i) {
             // Only narrow strings are served; a wide request (or flag) finds nothing.
-            found[i] = PROP_TYPE(tags->aulPropTag[i]) == PT_STRING8 && flags == 0 &&
+            found[i] = PROP_TYPE(tags->aulPropTag[i]) == PT_STRING8 && flags == 0 && folder != 0 &&
                        sandbox::GetFolderProp(folder, tags->aulPropTag[i], &texts[i]);
             if (found[i])
                 size += texts[i].size() + 1;
@@ -264,7 +286,6 @@ class Folder : public Counted<FolderMethods> {
     int folder;
     std::string path;
     bool modify;
-    std::map<ULONG, std::string> pending;
 };
 
 class Store : public Counted<StoreMethods> {
@@ -278,28 +299,37 @@ class Store : public Counted<StoreMethods> {
         bool broken;
         HRESULT result = Fault(name, "OpenEntry", &broken);
         int folder = 0;
+        bool root = id == nullptr; // a null entry id opens the store's root folder
         ULONG openedType = 0;
         const ULONG known = MAPI_MODIFY | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS;
-        if (type == nullptr || object == nullptr || (id == nullptr && size != 0))
+        if (type == nullptr || object == nullptr)
             result = MAPI_E_INVALID_PARAMETER;
         else if (result == S_OK && (flags & ~known) != 0)
             result = MAPI_E_UNKNOWN_FLAGS;
         else if (result == S_OK && (flags & MAPI_MODIFY) && !writable)
             result = MAPI_E_NO_ACCESS;
-        else if (result == S_OK && (folder = sandbox::FindFolder(
-                                        store, reinterpret_cast<unsigned char*>(id), size)) == 0)
+        else if (result == S_OK && !root && size == 0)
+            result = MAPI_E_INVALID_ENTRYID; // no bytes name no entry
+        else if (result == S_OK && !root &&
+                 (folder =
+                      sandbox::FindFolder(store, reinterpret_cast<unsigned char*>(id), size)) == 0)
             result = MAPI_E_NOT_FOUND;
-        else if (result == S_OK && !sandbox::FolderAccessible(folder))
+        else if (result == S_OK && !root && !sandbox::FolderAccessible(folder))
             result = MAPI_E_NO_ACCESS;
         if (result == S_OK && broken) {
             *object = nullptr;
             *type = openedType = MAPI_FOLDER;
         } else if (result == S_OK) {
-            if (sandbox::FolderOpensAsMessage(folder)) {
+            if (root) {
+                *object = static_cast<IMAPIFolder*>(
+                    new Folder(0, name + " (root)", (flags & MAPI_MODIFY) != 0));
+                openedType = MAPI_FOLDER;
+            } else if (sandbox::FolderOpensAsMessage(folder)) {
                 *object = new Message(folder);
                 openedType = MAPI_MESSAGE;
             } else {
-                *object = new Folder(folder, (flags & MAPI_MODIFY) != 0);
+                *object = static_cast<IMAPIFolder*>(
+                    new Folder(folder, sandbox::FolderPath(folder), (flags & MAPI_MODIFY) != 0));
                 openedType = MAPI_FOLDER;
             }
             *type = openedType;
@@ -307,10 +337,15 @@ class Store : public Counted<StoreMethods> {
             *object = nullptr;
         }
         sandbox::Record(Log,
-                        "OpenEntry store=\"%s\" id=%s iface=%s flags=0x%lX -> 0x%08lX type=%lu",
+                        "OpenEntry store=\"%s\" id=%s iface=%s flags=0x%lX -> 0x%08lX type=%lu%s",
                         name.c_str(), Hex(id, size).c_str(), iface ? "given" : "null", flags,
-                        result, openedType);
+                        result, openedType, root && result == S_OK ? " root" : "");
         return result;
+    }
+
+  protected:
+    bool Implements(REFIID iid) const override {
+        return iid == IID_IMAPIProp || iid == IID_IMsgStore;
     }
 
   private:
@@ -330,12 +365,14 @@ class Session : public Counted<SessionMethods> {
         int store = 0;
         const ULONG known = MDB_NO_DIALOG | MDB_WRITE | MAPI_DEFERRED_ERRORS | MAPI_BEST_ACCESS |
                             MDB_TEMPORARY | MDB_NO_MAIL;
-        if (opened == nullptr || (id == nullptr && size != 0))
-            result = MAPI_E_INVALID_PARAMETER;
+        if (opened == nullptr || id == nullptr)
+            result = MAPI_E_INVALID_PARAMETER; // a store is always named
         else if (result == S_OK && loggedOff)
             result = MAPI_E_END_OF_SESSION;
         else if (result == S_OK && (flags & ~known) != 0)
             result = MAPI_E_UNKNOWN_FLAGS;
+        else if (result == S_OK && size == 0)
+            result = MAPI_E_INVALID_ENTRYID;
         else if (result == S_OK &&
                  (store = sandbox::FindStore(reinterpret_cast<unsigned char*>(id), size)) == 0)
             result = MAPI_E_NOT_FOUND;
@@ -360,6 +397,9 @@ class Session : public Counted<SessionMethods> {
                         (unsigned long)uiParam, flags, reserved, result);
         return result;
     }
+
+  protected:
+    bool Implements(REFIID iid) const override { return iid == IID_IMAPISession; }
 
   private:
     bool loggedOff = false;
@@ -405,8 +445,8 @@ HRESULT WINAPI MAPILogonEx(ULONG_PTR uiParam, LPTSTR profileName, LPTSTR passwor
                         MAPI_EXPLICIT_PROFILE | MAPI_EXTENDED | MAPI_USE_DEFAULT |
                         MAPI_FORCE_DOWNLOAD | MAPI_SERVICE_UI_ALWAYS | MAPI_NO_MAIL |
                         MAPI_PASSWORD_UI | MAPI_TIMEOUT_SHORT;
-    if (session == nullptr)
-        result = MAPI_E_INVALID_PARAMETER;
+    if (session == nullptr || password != nullptr)
+        result = MAPI_E_INVALID_PARAMETER; // the password must be null
     else if (result == S_OK && initialiseCount == 0)
         result = MAPI_E_NOT_INITIALIZED;
     else if (result == S_OK && ((flags & ~known) != 0 || (flags & MAPI_EXTENDED) == 0))

@@ -15,8 +15,6 @@ const char* const Profile = R"(store "Personal Folders" id=0A0B0C0D
   folder "Classless" type=3 id=00AA04 displayname="Plendrax"
   folder "Nameless" type=3 id=00AA05 msgclass="IPM.Task.Plendrax"
   folder "A message" type=3 id=00AA06 opens=message
-store "Unnamed" id=
-  folder "Tasks" type=3 id= msgclass="IPM.Task.Plendrax" displayname="Plendrax"
 )";
 
 const char* const TasksUnchanged =
@@ -81,13 +79,21 @@ TEST_CASE("upper- and lower-case ids reach MAPI as the same bytes") {
     ReleaseAndCheckNothingLeaks();
 }
 
-TEST_CASE("empty ids reach MAPI with zero length") {
+TEST_CASE("ids that decode to no bytes reach MAPI with zero length, never as null") {
     FreshScenario(Profile);
-    CHECK(Reset("", ""));
-    CHECK(CountEvents("OpenMsgStore ui=0 id= iface=null flags=0x84 -> 0x00000000 "
-                      "store=\"Unnamed\"") == 1);
-    CHECK(CountEvents("OpenEntry store=\"Unnamed\" id= iface=null") == 1);
+    // No store is named by no bytes.
+    CHECK_FALSE(Reset("", "00AA01"));
+    CHECK(CountEvents("OpenMsgStore ui=0 id= iface=null flags=0x84 -> 0x80040107") == 1);
+    // A null entry id would open the store's root folder instead: an empty id and a single
+    // digit (whose odd last digit is dropped) both name nothing.
+    CHECK_FALSE(Reset("0A0B0C0D", ""));
+    CHECK_FALSE(Reset("0A0B0C0D", "7"));
+    CHECK(CountEvents("OpenEntry store=\"Personal Folders\" id= iface=null flags=0x1 -> "
+                      "0x80040107") == 2);
+    CHECK(CountEvents("id=null") == 0);
+    CHECK(CountEvents("GetProps") == 0);
     ReleaseAndCheckNothingLeaks();
+    CHECK(ProfileFolderLine("Tasks") == TasksUnchanged);
 }
 
 TEST_CASE("an odd last digit is dropped on the way to MAPI") {
@@ -174,7 +180,7 @@ TEST_CASE("every MAPI failure gives false and gives everything back") {
     if (!fault.empty()) {
         FreshScenario(std::string(Profile) + fault);
         CHECK_FALSE(Reset("0A0B0C0D", "00AA01"));
-        CHECK(Events(lastCall).size() == 1);
+        REQUIRE(Events(lastCall).size() == 1);
         CHECK(Events(lastCall)[0].find("-> 0x80004005") != std::string::npos);
     }
     // Nothing after the failing call.
@@ -188,7 +194,8 @@ TEST_CASE("every MAPI failure gives false and gives everything back") {
     bool fetched = lastCall == "SetProps" || lastCall == "SaveChanges";
     CHECK(CountEvents("MAPIFreeBuffer GetProps#1") == (fetched ? 1u : 0u));
     ReleaseAndCheckNothingLeaks();
-    CHECK(ProfileFolderLine("Tasks") == TasksUnchanged);
+    // A folder is not transacted: SetProps has changed it before SaveChanges fails.
+    CHECK(ProfileFolderLine("Tasks") == (lastCall == "SaveChanges" ? TasksReset : TasksUnchanged));
 }
 
 TEST_CASE("without a session the reset makes no MAPI call") {

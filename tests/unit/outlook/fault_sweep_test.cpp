@@ -302,6 +302,9 @@ Expectation Expect(const std::vector<Call>& clean, size_t failed) {
             if (clean[n].member == "StoreID")
                 folder = clean[n].object;
         noReset(folder, true, "reset fails");
+        // Folders are not transacted: what SetProps wrote stays when SaveChanges then fails.
+        if (call.member == "SaveChanges")
+            expect.resets.insert(folder);
         return expect;
     }
     const std::string& object = call.object;
