@@ -4,6 +4,17 @@
 
 #include <cstring>
 
+namespace {
+
+// "X:" names the current directory of drive X, not its root: never a directory to remove.
+bool RemoveDirectoryUnlessBareDrive(const char* directory) {
+    if (directory[0] != '\0' && directory[1] == ':' && directory[2] == '\0')
+        return false;
+    return RemoveDirectoryA(directory) != FALSE;
+}
+
+} // namespace
+
 bool DeleteInstalledFile(const char* directory, const char* fileName) {
     char path[MAX_PATH];
     size_t directoryLength = std::strlen(directory);
@@ -32,11 +43,11 @@ bool RemoveProgramFiles(const char* installDirectory) {
     std::memcpy(directory, installDirectory, length + 1);
     if (directory[length - 1] == '\\' || directory[length - 1] == '/')
         directory[length - 1] = '\0';
-    bool directoryRemoved = RemoveDirectoryA(directory) != FALSE;
+    bool directoryRemoved = RemoveDirectoryUnlessBareDrive(directory);
 
     if (char* separator = LastSeparator(directory)) {
         *separator = '\0';
-        RemoveDirectoryA(directory);
+        RemoveDirectoryUnlessBareDrive(directory);
     }
     return exeDeleted && setupDeleted && directoryRemoved;
 }

@@ -165,13 +165,20 @@ TEST_CASE("separators: two trailing separators, forward slashes") {
 
 TEST_CASE("root_relative: a drive root, a relative directory") {
     Sentinels sentinels;
-    // The root: its removal fails and there is no directory above.
-    RunResult run = Run(Uninstaller("%C:\\"));
+    // The root: its removal fails and there is no directory above. "C:" alone would name the
+    // current directory kept for drive C while the uninstaller works on another drive: an
+    // empty directory of somebody else's, which stays.
+    REQUIRE(CreateDirectoryA("C:\\Kept", nullptr));
+    REQUIRE(SetEnvironmentVariableA("=C:", "C:\\Kept"));
+    RunOptions atRoot = Uninstaller("%C:\\");
+    atRoot.currentDirectory = "Z:\\";
+    RunResult run = Run(atRoot);
     INFO(DescribeRun(run));
     CHECK(run.final.seen);
     CHECK(FilesResult(run) == "Failed");
     CHECK(FileExists("C:\\windows"));
     CHECK(FileExists("C:\\Program Files"));
+    CHECK(FileExists("C:\\Kept"));
 
     // Relative to the current directory; no separator is left for a directory above.
     Install("C:\\Apps\\Plendrax\\");

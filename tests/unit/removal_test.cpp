@@ -99,6 +99,25 @@ TEST_CASE("the directory's text is a plain prefix of each file name") {
     }
 }
 
+TEST_CASE("a bare drive is never removed: \"C:\" names the drive's current directory") {
+    // The current directory of drive C, kept for it while the process works on another drive:
+    // an empty directory that is somebody else's.
+    CreateDirectoryA("C:\\t11", nullptr);
+    CreateDirectoryA("C:\\t11\\cwd", nullptr);
+    REQUIRE(SetEnvironmentVariableA("=C:", "C:\\t11\\cwd"));
+    REQUIRE(SetCurrentDirectoryA("Z:\\"));
+    SUBCASE("the drive root as installation directory") {
+        CHECK_FALSE(RemoveProgramFiles("C:\\"));
+    }
+    SUBCASE("the directory above an installation at the top of the drive") {
+        std::string directory = MakeInstallation("C:", "Plendrax11");
+        CHECK(RemoveProgramFiles((directory + "\\").c_str()));
+        CHECK_FALSE(FileExists(directory));
+    }
+    SetCurrentDirectoryA("C:\\");
+    CHECK(FileExists("C:\\t11\\cwd"));
+}
+
 TEST_CASE("an empty installation directory deletes nothing in the current directory") {
     std::string directory = MakeInstallation("C:\\t8", "cwd");
     REQUIRE(SetCurrentDirectoryA(directory.c_str()));
