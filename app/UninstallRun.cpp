@@ -8,6 +8,7 @@
 #include "outlook/ConversionRun.h"
 #include "removal/Removal.h"
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstring>
@@ -35,6 +36,31 @@ void ShowStageResult(bool succeeded, int resultId, bool& failure) {
         failure = true;
         MarkLabelFailed(resultId);
     }
+}
+
+// COM initialised on this thread for as long as it lives, and released exactly when this
+// initialisation succeeded (S_FALSE included: it is counted too).
+class ComApartment {
+  public:
+    ComApartment()
+        : initialised(SUCCEEDED(
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+    ~ComApartment() {
+        if (initialised)
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+  private:
+    bool initialised;
+};
+
+// The handler that opens the document may use COM, so it is initialised around the call:
+// the conversion has already uninitialised its own.
+void OpenDocument(const char* path) {
+    ComApartment apartment;
+    ShellExecuteA(nullptr, nullptr, path, nullptr, ".", SW_SHOWDEFAULT);
 }
 
 void ShowMessage(UINT stringId, UINT style) {
@@ -98,7 +124,7 @@ void UninstallRun(const char* installDirectory) {
     if (manualSteps) {
         char document[MAX_PATH];
         if (UninstallDocumentPath(document)) {
-            ShellExecuteA(nullptr, nullptr, document, nullptr, ".", SW_SHOWDEFAULT);
+            OpenDocument(document);
             Sleep(1000);
         }
     }
