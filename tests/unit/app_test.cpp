@@ -103,12 +103,64 @@ TEST_CASE("the final message follows the two outcome flags") {
     CHECK(message.iconFlag == MB_ICONEXCLAMATION);
 }
 
+namespace {
+
+// Runs a copy of this program from directory, limited to the test case of that name, with
+// DOCUMENT_PATH_FITS telling it what to expect; its exit code.
+DWORD RunCopyFrom(const std::string& directory, const char* testCase, bool fits) {
+    for (size_t at = directory.find('\\', 3); at != std::string::npos;
+         at = directory.find('\\', at + 1))
+        CreateDirectoryA(directory.substr(0, at).c_str(), nullptr);
+    char self[MAX_PATH];
+    REQUIRE(GetModuleFileNameA(nullptr, self, sizeof self) < sizeof self);
+    std::string copy = directory + "t.exe";
+    REQUIRE(CopyFileA(self, copy.c_str(), FALSE));
+    SetEnvironmentVariableA("DOCUMENT_PATH_FITS", fits ? "1" : "0");
+    std::string commandLine = "\"" + copy + "\" \"--test-case=" + testCase + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    BOOL started = CreateProcessA(copy.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                  nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableA("DOCUMENT_PATH_FITS", nullptr);
+    REQUIRE(started);
+    DWORD exitCode = 0xFFFFFFFF;
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+} // namespace
+
 TEST_CASE("the uninstall document is looked for beside the uninstaller") {
     char directory[MAX_PATH];
     ModuleDirectory(directory, sizeof directory);
     char path[MAX_PATH];
-    REQUIRE(UninstallDocumentPath(path));
+    bool formed = UninstallDocumentPath(path);
+    char expected[2] = "";
+    if (GetEnvironmentVariableA("DOCUMENT_PATH_FITS", expected, sizeof expected) == 1) {
+        // A copy of this program, run from a directory at the limit (below).
+        CHECK(formed == (expected[0] == '1'));
+        if (formed)
+            CHECK(std::string(path) == std::string(directory) + "UninstallPX.doc");
+        return;
+    }
+    REQUIRE(formed);
     CHECK(std::string(path) == std::string(directory) + "UninstallPX.doc");
+    // From directories of 244 and 245 characters the document's path has 259 characters, the
+    // most that MAX_PATH holds, and then 260, one too many.
+    for (size_t length : {244, 245}) {
+        CAPTURE(length);
+        std::string longDirectory =
+            "C:\\" + std::string(120, 'u') + "\\" + std::string(length - 125, 'v') + "\\";
+        REQUIRE(longDirectory.size() == length);
+        CHECK(RunCopyFrom(longDirectory, "the uninstall document is looked for *",
+                          length + 15 < MAX_PATH) == 0);
+    }
 }
 
 TEST_CASE("the restore point description always fits its 64 bytes") {
