@@ -51,7 +51,7 @@ const char BaseProfile[] = R"(store "Personal Folders" id=0A0B0C0D
     folder "Locked" type=3 id=00AA03 access=no
       item "IPM.Task.Plendrax"
 store "Archive" id=0E0F1011
-  folder "Old tasks" type=3 id=00BB01
+  folder "Old tasks" type=3 id=00BB01 msgclass="IPM.Task.Plendrax" displayname="PLENDRAX"
     item "IPM.Task"
     item "IPM.Task.Plendrax"
 )";
@@ -198,6 +198,9 @@ TEST_CASE("outlook_all_done: the Plendrax form is reset, the items converted, st
     CHECK(outcome.documents.find("UninstallPX.doc") == std::string::npos);
     CHECK(FolderLine(outcome, "Tasks") ==
           "folder \"Tasks\" type=3 id=00AA01 msgclass=\"IPM.Task\" displayname=\"Task\"");
+    // A form name that differs from the Plendrax form's only in case is the Plendrax form.
+    CHECK(FolderLine(outcome, "Old tasks") ==
+          "folder \"Old tasks\" type=3 id=00BB01 msgclass=\"IPM.Task\" displayname=\"Task\"");
     CHECK(ItemLines(outcome) == ConvertedItems);
     CheckItemCalls(outcome);
     CheckReferences(outcome);
