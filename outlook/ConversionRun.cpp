@@ -8,17 +8,38 @@
 
 #include <ole2.h>
 
+ConversionFigures LastConversion;
+
+namespace {
+
+// The HRESULT of the exception being handled.
+HRESULT CaughtResult() {
+    try {
+        throw;
+    } catch (const _com_error& error) {
+        return error.Error();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+} // namespace
+
 bool ConversionRun(bool* manualSteps) {
     *manualSteps = true;
+    LastConversion = ConversionFigures();
     DispatchRef application;
     try {
-        if (CoInitialize(nullptr) != S_OK)
+        LastConversion.comResult = CoInitialize(nullptr);
+        if (LastConversion.comResult != S_OK)
             return false;
-        if (CreateOutlookApplication(application) != S_OK) {
+        LastConversion.outlookResult = CreateOutlookApplication(application);
+        if (LastConversion.outlookResult != S_OK) {
             application.Release();
             CoUninitialize();
             return false;
         }
+        LastConversion.outlookReached = true;
         {
             Variant name;
             name.value.bstrVal = NarrowToBstr("MAPI");
@@ -30,13 +51,16 @@ bool ConversionRun(bool* manualSteps) {
                        manualSteps);
         }
         // A session exists only when Extended MAPI could be used in some task folder.
-        if (!MapiSessionExists())
+        LastConversion.extendedMapiUsed = MapiSessionExists();
+        if (!LastConversion.extendedMapiUsed)
             *manualSteps = true;
         ReleaseMapiSession();
         application.Release();
         CoUninitialize();
         return true;
     } catch (...) {
+        LastConversion.endingError = CaughtResult();
+        LastConversion.extendedMapiUsed = MapiSessionExists();
         *manualSteps = true;
         application.Release();
         return false;

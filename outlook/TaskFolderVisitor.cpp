@@ -1,6 +1,7 @@
 #include "outlook/TaskFolderVisitor.h"
 
 #include "mapi/MapiSession.h"
+#include "outlook/ConversionRun.h"
 #include "platform/Outlook.h"
 
 namespace {
@@ -43,8 +44,10 @@ void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps) {
             return;
         std::string entryId = GetIdentifier(folder, OutlookDispId::EntryID);
         std::string storeId = GetIdentifier(folder, OutlookDispId::StoreID);
-        if (!ResetFolderDefaultForm(storeId.c_str(), entryId.c_str(), plendraxClass,
-                                    plendraxFormName, taskClass, taskFormName))
+        if (ResetFolderDefaultForm(storeId.c_str(), entryId.c_str(), plendraxClass,
+                                   plendraxFormName, taskClass, taskFormName))
+            ++LastConversion.formsReset;
+        else
             *manualSteps = true;
     } catch (...) {
         *manualSteps = true;
@@ -71,8 +74,10 @@ void ConvertItem(const DispatchRef& items, long index, Bstr& newClass) {
             newClass.Assign(taskClass);
         PutStringProperty(item, OutlookDispId::MessageClass, newClass);
         CallMethod(item, OutlookDispId::Save, nullptr, 0);
+        ++LastConversion.itemsConverted;
     } catch (...) {
         // The item is skipped; the others are still converted.
+        ++LastConversion.itemsFailed;
     }
 }
 
@@ -88,8 +93,10 @@ void CloseUnsaved(const DispatchRef& item) {
 
 bool TaskFolderVisitor(DispatchRef folder, void* context) {
     bool* manualSteps = static_cast<bool*>(context);
+    ++LastConversion.foldersWalked;
     if (GetLongProperty(folder, OutlookDispId::DefaultItemType) != taskItemType)
         return true;
+    ++LastConversion.taskFolders;
     DispatchRef items = GetItems(folder);
     long count = GetLongProperty(items, OutlookDispId::Count);
     ResetDefaultForm(folder, manualSteps);

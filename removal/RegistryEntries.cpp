@@ -1,5 +1,7 @@
 #include "removal/Removal.h"
 
+#include "removal/TraceReport.h"
+
 namespace {
 
 const char uninstallKey[] =
@@ -41,17 +43,21 @@ void DeleteValues(HKEY root, const char* subKey, const char* const (&names)[N]) 
     if (RegOpenKeyExA(root, subKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
         return;
     for (const char* name : names)
-        RegDeleteValueA(key, name);
+        ReportTrace(Trace::RegistryValue, root, subKey, name, RegDeleteValueA(key, name));
     RegCloseKey(key);
+}
+
+void DeleteKey(HKEY root, const char* subKey) {
+    ReportTrace(Trace::RegistryKey, root, subKey, nullptr, RegDeleteKeyA(root, subKey));
 }
 
 } // namespace
 
 bool RemoveRegistryEntries() {
     DeleteValues(HKEY_LOCAL_MACHINE, uninstallKey, uninstallValues);
-    RegDeleteKeyA(HKEY_LOCAL_MACHINE, uninstallKey);
+    DeleteKey(HKEY_LOCAL_MACHINE, uninstallKey);
     DeleteValues(HKEY_CURRENT_USER, settingsKey, settingsValues);
     for (const char* key : userKeys)
-        RegDeleteKeyA(HKEY_CURRENT_USER, key);
+        DeleteKey(HKEY_CURRENT_USER, key);
     return true;
 }

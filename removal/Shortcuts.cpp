@@ -1,5 +1,7 @@
 #include "removal/Removal.h"
 
+#include "removal/TraceReport.h"
+
 #include <shlobj.h>
 
 #include <cstring>
@@ -11,10 +13,14 @@ const char shortcutName[] = "\\Plendrax.lnk";
 // Appends the shortcut's name and deletes it; a folder path too long for both is not tried.
 bool DeleteShortcutIn(char (&path)[MAX_PATH]) {
     size_t length = std::strlen(path);
-    if (length + sizeof shortcutName > sizeof path)
+    if (length + sizeof shortcutName > sizeof path) {
+        ReportTrace(Trace::Shortcut, nullptr, path, shortcutName, ERROR_FILENAME_EXCED_RANGE);
         return false;
+    }
     std::memcpy(path + length, shortcutName, sizeof shortcutName);
-    return DeleteFileA(path) != FALSE;
+    BOOL deleted = DeleteFileA(path);
+    ReportTrace(Trace::Shortcut, nullptr, path, nullptr, deleted ? 0 : GetLastError());
+    return deleted != FALSE;
 }
 
 } // namespace
@@ -50,9 +56,13 @@ bool RemoveShortcuts() {
     char path[MAX_PATH];
     if (SpecialFolderPath(nullptr, path, CSIDL_DESKTOPDIRECTORY))
         DeleteShortcutIn(path);
+    else
+        ReportTrace(Trace::Shortcut, nullptr, nullptr, "desktop", 0);
 
     int programs = IsNtPlatform() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
-    if (!SpecialFolderPath(nullptr, path, programs))
+    if (!SpecialFolderPath(nullptr, path, programs)) {
+        ReportTrace(Trace::Shortcut, nullptr, nullptr, "Start menu programs", 0);
         return false;
+    }
     return DeleteShortcutIn(path);
 }

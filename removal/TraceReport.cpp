@@ -1,0 +1,3 @@
+#include "removal/TraceReport.h"
+
+TraceReporter RemovalTraceReporter = nullptr;

@@ -1,0 +1,21 @@
+#pragma once
+// What the removal stages did to each trace, told to whoever listens (the removal log). With
+// nobody listening a report costs one test of a null pointer.
+#include <windows.h>
+
+enum class Trace { File, Directory, RegistryKey, RegistryValue, Shortcut };
+
+// error: the Windows error code taken right after the call, 0 when the trace was removed.
+// File and Shortcut: location + name is the path (name may be null); a Shortcut whose folder
+// could not be found has no location and names the folder in name. Directory: location.
+// RegistryKey: root and location. RegistryValue: root, location (the key) and name (the value).
+using TraceReporter = void (*)(Trace trace, HKEY root, const char* location, const char* name,
+                               DWORD error);
+
+extern TraceReporter RemovalTraceReporter;
+
+inline void ReportTrace(Trace trace, HKEY root, const char* location, const char* name,
+                        DWORD error) {
+    if (RemovalTraceReporter != nullptr)
+        RemovalTraceReporter(trace, root, location, name, error);
+}
