@@ -4,6 +4,7 @@
 // The module instance every resource is loaded from; written once, first thing.
 extern HINSTANCE InstanceHandle;
 
-// Chooses what the program does with its command-line tail: launch the companion
-// (empty tail), uninstall ("%" and the installation directory) or nothing.
-void DispatchCommandLine(const char* tail);
+// Chooses what the program does with its command-line tail: launch the companion (empty tail),
+// uninstall (options, "%" and the installation directory), refuse a malformed option list, or
+// nothing. Returns the exit code.
+int DispatchCommandLine(const char* tail);

@@ -1,6 +1,7 @@
 #include "app/RestorePoint.h"
 
 #include "app/Entry.h"
+#include "app/RemovalLog.h"
 #include "app/resources/resource.h"
 #include "platform/SystemRestore.h"
 
@@ -19,13 +20,17 @@ void FormatRestorePointDescription(const char* format, char (&description)[MAX_D
 
 bool SetRestorePoint(PRESTOREPOINTINFOA request, PSTATEMGRSTATUS status) {
     HMODULE library = LoadLibraryA("SrClient.DLL");
-    if (library == nullptr)
+    if (library == nullptr) {
+        LogFailure("Loading the System Restore client SrClient.DLL", GetLastError());
         return false;
+    }
     bool result = false;
     auto setRestorePoint = reinterpret_cast<SRSetRestorePointA_t>(
         reinterpret_cast<void*>(GetProcAddress(library, "SRSetRestorePointA")));
     if (setRestorePoint != nullptr)
         result = setRestorePoint(request, status) != FALSE;
+    else
+        LogLine("The System Restore client has no SRSetRestorePointA");
     FreeLibrary(library);
     return result;
 }
@@ -44,7 +49,16 @@ INT64 RequestRestorePoint(DWORD eventType, DWORD restorePointType, INT64 sequenc
     STATEMGRSTATUS status;
     ZeroMemory(&status, sizeof status);
     status.llSequenceNumber = 0;
-    SetRestorePoint(&request, &status);
+    bool made = SetRestorePoint(&request, &status);
+    if (RemovalLogOpen()) {
+        // The number the begin request was given, the one the end request carried.
+        char sequence[24];
+        _i64toa(eventType == BEGIN_SYSTEM_CHANGE ? status.llSequenceNumber : sequenceNumber,
+                sequence, 10);
+        LogLine("Restore point %s request: %s, sequence number %s",
+                eventType == BEGIN_SYSTEM_CHANGE ? "begin" : "end", made ? "succeeded" : "failed",
+                sequence);
+    }
     return status.llSequenceNumber;
 }
 

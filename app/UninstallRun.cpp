@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/Entry.h"
 #include "app/ProgressWindow.h"
+#include "app/RemovalLog.h"
 #include "app/RestorePoint.h"
 #include "app/resources/resource.h"
 #include "outlook/ConversionRun.h"
@@ -29,13 +30,57 @@ void StartProgressWindow() {
         Sleep(200);
 }
 
-void ShowStageResult(bool succeeded, int resultId, bool& failure) {
-    if (succeeded) {
+// The run's outcome flags, and whether a person watches it: the progress window, its pauses, the
+// document and the boxes are theirs. Unattended, the log and the exit code take their place.
+struct Sequence {
+    bool watched;
+    bool failure = false;
+    bool manualSteps = true;
+};
+
+const char* const stageNames[] = {"Outlook conversion", "program files", "registry entries",
+                                  "shortcuts"};
+
+void StageStarts(int stage) {
+    LogLine("Stage %d of 4, %s: started", stage, stageNames[stage - 1]);
+}
+
+void StageEnds(Sequence& run, int stage, bool succeeded, int resultId) {
+    LogLine("Stage %d of 4, %s: %s", stage, stageNames[stage - 1], succeeded ? "done" : "failed");
+    if (!succeeded)
+        run.failure = true;
+    if (!run.watched)
+        return;
+    if (succeeded)
         ShowLabel(resultId);
-    } else {
-        failure = true;
+    else
         MarkLabelFailed(resultId);
-    }
+}
+
+// The next stage's label, then the pause that lets a person see the last result.
+void NextStage(const Sequence& run, int stageLabelId) {
+    if (!run.watched)
+        return;
+    EnableLabel(stageLabelId);
+    Sleep(1000);
+}
+
+void LogConversion() {
+    if (!RemovalLogOpen())
+        return;
+    const ConversionFigures& figures = LastConversion;
+    if (figures.comResult != S_OK)
+        LogFailure("Initialising COM", figures.comResult, true);
+    else if (!figures.outlookReached)
+        LogFailure("Reaching Outlook", figures.outlookResult, true);
+    else
+        LogLine("Outlook reached");
+    if (figures.endingError != S_OK)
+        LogFailure("Converting the Outlook folders", figures.endingError, true);
+    LogLine("Outlook folders walked: %ld; task folders visited: %ld; items converted: %ld; "
+            "items failed: %ld; default forms reset: %ld; Extended MAPI used: %s",
+            figures.foldersWalked, figures.taskFolders, figures.itemsConverted, figures.itemsFailed,
+            figures.formsReset, figures.extendedMapiUsed ? "yes" : "no");
 }
 
 // COM initialised on this thread for as long as it lives, and released exactly when this
@@ -63,11 +108,54 @@ void OpenDocument(const char* path) {
     ShellExecuteA(nullptr, nullptr, path, nullptr, ".", SW_SHOWDEFAULT);
 }
 
-void ShowMessage(UINT stringId, UINT style) {
-    char text[500];
+void LoadMessage(UINT stringId, char (&text)[500]) {
     if (LoadStringA(InstanceHandle, stringId, text, sizeof text) == 0)
         text[0] = '\0';
-    MessageBoxA(nullptr, text, caption, style);
+}
+
+// The stages in their order, inside the restore point bracket, as the run gives them.
+int RunStages(const char* installDirectory, bool watched) {
+    Sequence run{watched};
+    if (watched)
+        StartProgressWindow();
+
+    StageStarts(1);
+    bool converted = ConversionRun(&run.manualSteps);
+    LogConversion();
+    StageEnds(run, 1, converted, IDC_CONVERT_RESULT);
+    NextStage(run, IDC_FILES_STAGE);
+
+    BeginRestorePoint();
+
+    StageStarts(2);
+    StageEnds(run, 2, RemoveProgramFiles(installDirectory), IDC_FILES_RESULT);
+    NextStage(run, IDC_REGISTRY_STAGE);
+
+    StageStarts(3);
+    StageEnds(run, 3, RemoveRegistryEntries(), IDC_REGISTRY_RESULT);
+    NextStage(run, IDC_SHORTCUT_STAGE);
+
+    StageStarts(4);
+    StageEnds(run, 4, RemoveShortcuts(), IDC_SHORTCUT_RESULT);
+
+    if (watched && run.manualSteps) {
+        char document[MAX_PATH];
+        if (UninstallDocumentPath(document)) {
+            OpenDocument(document);
+            Sleep(1000);
+        }
+    }
+
+    FinalMessage message = ChooseFinalMessage(run.failure, run.manualSteps);
+    char text[500];
+    LoadMessage(message.stringId, text);
+    LogLine("Outcome: message %u%s: %s", message.stringId,
+            watched ? "" : " (not shown: unattended)", text);
+    if (watched)
+        MessageBoxA(nullptr, text, caption, message.iconFlag);
+
+    EndRestorePoint();
+    return UnattendedExitCode(run.failure, run.manualSteps);
 }
 
 } // namespace
@@ -88,49 +176,25 @@ bool UninstallDocumentPath(char (&path)[MAX_PATH]) {
     return true;
 }
 
+int UnattendedExitCode(bool failure, bool manualSteps) {
+    if (failure)
+        return ERROR_INSTALL_FAILURE;
+    return manualSteps ? ExitManualStepsLeft : ERROR_SUCCESS;
+}
+
 void UninstallRun(const char* installDirectory) {
     {
         char question[500];
-        if (LoadStringA(InstanceHandle, IDS_CONFIRM_REMOVE, question, sizeof question) == 0)
-            question[0] = '\0';
-        if (MessageBoxA(nullptr, question, caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
+        LoadMessage(IDS_CONFIRM_REMOVE, question);
+        if (MessageBoxA(nullptr, question, caption, MB_YESNO | MB_ICONQUESTION) != IDYES) {
+            LogLine("Declined at the confirmation: nothing was touched");
             return;
-    }
-
-    bool failure = false;
-    bool manualSteps = true;
-    StartProgressWindow();
-
-    if (!ConversionRun(&manualSteps)) {
-        failure = true;
-        MarkLabelFailed(IDC_CONVERT_RESULT);
-    }
-    ShowLabel(IDC_CONVERT_RESULT);
-    EnableLabel(IDC_FILES_STAGE);
-    Sleep(1000);
-
-    BeginRestorePoint();
-
-    ShowStageResult(RemoveProgramFiles(installDirectory), IDC_FILES_RESULT, failure);
-    EnableLabel(IDC_REGISTRY_STAGE);
-    Sleep(1000);
-
-    ShowStageResult(RemoveRegistryEntries(), IDC_REGISTRY_RESULT, failure);
-    EnableLabel(IDC_SHORTCUT_STAGE);
-    Sleep(1000);
-
-    ShowStageResult(RemoveShortcuts(), IDC_SHORTCUT_RESULT, failure);
-
-    if (manualSteps) {
-        char document[MAX_PATH];
-        if (UninstallDocumentPath(document)) {
-            OpenDocument(document);
-            Sleep(1000);
         }
     }
+    LogLine("Confirmed");
+    RunStages(installDirectory, true);
+}
 
-    FinalMessage message = ChooseFinalMessage(failure, manualSteps);
-    ShowMessage(message.stringId, message.iconFlag);
-
-    EndRestorePoint();
+int UnattendedUninstallRun(const char* installDirectory) {
+    return RunStages(installDirectory, false);
 }

@@ -15,3 +15,11 @@ bool UninstallDocumentPath(char (&path)[MAX_PATH]);
 
 // Asks, then runs the four stages behind the progress window and reports the outcome.
 void UninstallRun(const char* installDirectory);
+
+// The same four stages with the same rules and no window of any kind, no pause and no
+// document; returns the exit code.
+int UnattendedUninstallRun(const char* installDirectory);
+
+// The exit codes of an unattended run. The interactive run always exits with 0.
+const int ExitManualStepsLeft = 1; // done, but the Outlook default forms are left for a person
+int UnattendedExitCode(bool failure, bool manualSteps);

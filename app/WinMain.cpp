@@ -7,6 +7,5 @@
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     InstanceHandle = instance;
     RestrictDllSearchToSystemDirectory();
-    DispatchCommandLine(CommandLineTail(GetCommandLineA()));
-    return 0;
+    return DispatchCommandLine(CommandLineTail(GetCommandLineA()));
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+// The version as text: the version resource and the removal log's header.
+#define PLENDRAX_VERSION_TEXT "1.0.0.0"
+
 #define IDI_PLENDRAX 107
 #define IDI_PLENDRAX_SMALL 108
 

@@ -1,0 +1,32 @@
+#pragma once
+#include <windows.h>
+
+// What a command-line tail asks for.
+enum class TailAction {
+    LaunchCompanion, // the empty tail
+    Uninstall,       // "%" and the installation directory, options before it or not
+    Nothing,         // any other tail, unknown options first included
+    Malformed,       // begins with one of our options but is not a well-formed option list
+};
+
+// A piece of the tail: not terminated, only valid while the tail is.
+struct TailText {
+    const char* text = nullptr;
+    size_t length = 0;
+    bool Empty() const { return length == 0; }
+};
+
+struct CommandLineOptions {
+    TailAction action = TailAction::Nothing;
+    bool quiet = false;
+    TailText logPath;                       // /log=PATH, quotes removed; empty when not given
+    const char* installDirectory = nullptr; // Uninstall: everything after the "%"
+    // Malformed: why (plain English for the log) and the word concerned, when there is one.
+    const char* problem = nullptr;
+    TailText problemWord;
+};
+
+// Options come before the "%", separated by blanks or tabs, each at most once, matched without
+// regard to case: /quiet and /log=PATH (PATH in double quotes when it holds blanks). A tail that
+// starts with "%" is taken exactly as before: nothing after the "%" is an option.
+CommandLineOptions ParseCommandLineTail(const char* tail);

@@ -1,0 +1,234 @@
+#include "app/RemovalLog.h"
+
+#include "app/resources/resource.h"
+
+#include <shlwapi.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+HANDLE logFile = INVALID_HANDLE_VALUE;
+
+const char defaultLogName[] = "UninstallPX.log";
+
+// wnsprintfA, but the text is terminated whatever the platform does on a cut.
+void Format(char* text, size_t size, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    wvnsprintfA(text, int(size), format, arguments);
+    va_end(arguments);
+    text[size - 1] = '\0';
+}
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// "\\.\PhysicalDrive0", "\\?\GLOBALROOT\...": devices and raw volumes, never a log.
+bool IsDeviceNamespace(const char* path) {
+    return IsSeparator(path[0]) && IsSeparator(path[1]) && (path[2] == '.' || path[2] == '?') &&
+           IsSeparator(path[3]);
+}
+
+// ANSI (the product's texts and paths) to UTF-8; empty when it cannot be converted.
+std::string ToUtf8(const char* text, size_t length) {
+    std::string utf8;
+    if (length == 0 || length > 0x7FFFFFF)
+        return utf8;
+    int wideLength = MultiByteToWideChar(CP_ACP, 0, text, int(length), nullptr, 0);
+    if (wideLength <= 0)
+        return utf8;
+    std::unique_ptr<wchar_t[]> wide(new (std::nothrow) wchar_t[wideLength]);
+    if (!wide)
+        return utf8;
+    MultiByteToWideChar(CP_ACP, 0, text, int(length), wide.get(), wideLength);
+    int utf8Length =
+        WideCharToMultiByte(CP_UTF8, 0, wide.get(), wideLength, nullptr, 0, nullptr, nullptr);
+    if (utf8Length <= 0)
+        return utf8;
+    utf8.resize(size_t(utf8Length));
+    WideCharToMultiByte(CP_UTF8, 0, wide.get(), wideLength, &utf8[0], utf8Length, nullptr, nullptr);
+    return utf8;
+}
+
+// Timestamp, the pieces, CRLF: one write, so that runs appending at once never mix a line.
+void WriteLine(const char* label, const char* text, size_t length) {
+    if (logFile == INVALID_HANDLE_VALUE)
+        return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char stamp[40];
+    Format(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth,
+           now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    std::string ansi;
+    try {
+        ansi = stamp;
+        ansi += label;
+        ansi.append(text, length);
+    } catch (...) {
+        return;
+    }
+    // A line is one line: the line feeds of the product's longer messages become blanks.
+    for (char& c : ansi) {
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    }
+    std::string line = ToUtf8(ansi.data(), ansi.size());
+    if (line.empty())
+        return;
+    line += "\r\n";
+    DWORD written;
+    WriteFile(logFile, line.data(), DWORD(line.size()), &written, nullptr);
+}
+
+const char* RootName(HKEY root) {
+    if (root == HKEY_LOCAL_MACHINE)
+        return "HKEY_LOCAL_MACHINE\\";
+    if (root == HKEY_CURRENT_USER)
+        return "HKEY_CURRENT_USER\\";
+    return "";
+}
+
+bool NotPresent(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+} // namespace
+
+bool OpenRemovalLog(TailText path) {
+    CloseRemovalLog();
+    char name[MAX_PATH];
+    if (path.Empty() || path.length >= sizeof name)
+        return false;
+    std::memcpy(name, path.text, path.length);
+    name[path.length] = '\0';
+    if (IsDeviceNamespace(name))
+        return false;
+    HANDLE file = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    // CON, NUL, COM1, pipes: not a log.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return false;
+    }
+    logFile = file;
+    // A new log starts with the UTF-8 byte order mark, so that every editor reads it as UTF-8.
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(file, &size) && size.QuadPart == 0) {
+        DWORD written;
+        WriteFile(file, "\xEF\xBB\xBF", 3, &written, nullptr);
+    }
+    return true;
+}
+
+bool OpenDefaultRemovalLog() {
+    char path[MAX_PATH];
+    DWORD length = GetTempPathA(sizeof path, path);
+    if (length == 0 || length + sizeof defaultLogName > sizeof path)
+        return false;
+    std::memcpy(path + length, defaultLogName, sizeof defaultLogName);
+    return OpenRemovalLog({path, length + sizeof defaultLogName - 1});
+}
+
+void CloseRemovalLog() {
+    if (logFile == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(logFile);
+    logFile = INVALID_HANDLE_VALUE;
+}
+
+bool RemovalLogOpen() {
+    return logFile != INVALID_HANDLE_VALUE;
+}
+
+void LogLine(const char* format, ...) {
+    if (logFile == INVALID_HANDLE_VALUE)
+        return;
+    char text[1025];
+    va_list arguments;
+    va_start(arguments, format);
+    wvnsprintfA(text, sizeof text, format, arguments);
+    va_end(arguments);
+    text[sizeof text - 1] = '\0';
+    WriteLine("", text, std::strlen(text));
+}
+
+void LogText(const char* label, const char* text, size_t length) {
+    WriteLine(label, text, length);
+}
+
+void LogRunHeader(const char* kind) {
+    if (logFile == INVALID_HANDLE_VALUE)
+        return;
+    LogLine("==== Plendrax Uninstall %s: %s ====", PLENDRAX_VERSION_TEXT, kind);
+    const char* commandLine = GetCommandLineA();
+    LogText("Command line: ", commandLine, std::strlen(commandLine));
+}
+
+void FormatWindowsError(DWORD error, bool hresult, char* text, size_t size) {
+    char message[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                      FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                  nullptr, error, 0, message, sizeof message, nullptr);
+    while (length > 0 && (message[length - 1] == ' ' || message[length - 1] == '\r' ||
+                          message[length - 1] == '\n'))
+        --length;
+    if (length == 0)
+        lstrcpynA(message, "no message for this code", sizeof message);
+    else
+        message[length] = '\0';
+    Format(text, size, hresult ? "error 0x%08lX: %s" : "error %lu: %s", error, message);
+}
+
+void LogFailure(const char* what, DWORD error, bool hresult) {
+    if (logFile == INVALID_HANDLE_VALUE)
+        return;
+    char reason[600];
+    FormatWindowsError(error, hresult, reason, sizeof reason);
+    LogLine("%s: failed, %s", what, reason);
+}
+
+void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DWORD error) {
+    if (logFile == INVALID_HANDLE_VALUE)
+        return;
+    if (trace == Trace::Shortcut && location == nullptr) {
+        LogLine("Shortcut in the %s folder: the folder could not be found", name ? name : "");
+        return;
+    }
+    char what[700];
+    const char* loc = location ? location : "";
+    switch (trace) {
+    case Trace::File:
+    case Trace::Shortcut:
+        Format(what, sizeof what, "%s %s%s", trace == Trace::File ? "File" : "Shortcut", loc,
+               name ? name : "");
+        break;
+    case Trace::Directory:
+        Format(what, sizeof what, "Directory %s", loc);
+        break;
+    case Trace::RegistryKey:
+        Format(what, sizeof what, "Registry key %s%s", RootName(root), loc);
+        break;
+    case Trace::RegistryValue:
+        Format(what, sizeof what, "Registry value \"%s\" of %s%s", name ? name : "", RootName(root),
+               loc);
+        break;
+    }
+    if (error == 0)
+        LogLine("%s: removed", what);
+    else if (NotPresent(error))
+        LogLine("%s: not present", what);
+    else
+        LogFailure(what, error);
+}
+
+void LogExitCode(int exitCode) {
+    LogLine("Exit code: %d", exitCode);
+}

@@ -1,0 +1,33 @@
+#pragma once
+// The removal log: UTF-8 text appended to one file, one line per event, each with the local
+// time to the millisecond. Every function here does nothing while no log is open, and nothing
+// that goes wrong with the log (not opened, a write refused, a full disk) changes the run.
+#include <windows.h>
+
+#include "app/CommandLineOptions.h"
+#include "removal/TraceReport.h"
+
+// Opens path (not terminated, length bytes) to append to, creating the file but no directory.
+// False, with nothing open, for a path too long for MAX_PATH, one in the device namespace
+// ("\\.\", "\\?\"), anything that is not a disk file, and whatever cannot be opened for writing.
+bool OpenRemovalLog(TailText path);
+// The log a run writes without /log: UninstallPX.log in the user's temporary directory.
+bool OpenDefaultRemovalLog();
+void CloseRemovalLog();
+bool RemovalLogOpen();
+
+// One line: formatted (bounded, at most 1,024 characters) from ANSI text.
+void LogLine(const char* format, ...);
+// One line of a label and any length of ANSI text, e.g. the command line.
+void LogText(const char* label, const char* text, size_t length);
+
+// The header of a run: version, kind of run and the whole command line.
+void LogRunHeader(const char* kind);
+// The reporter the removal stages are given while a log is open.
+void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DWORD error);
+// "<what>: failed, error N: <the system's message>"; an HRESULT is written in hexadecimal.
+void LogFailure(const char* what, DWORD error, bool hresult = false);
+void LogExitCode(int exitCode);
+
+// "error N: <message>" into text (ANSI); "error 0x8XXXXXXX: <message>" for an HRESULT.
+void FormatWindowsError(DWORD error, bool hresult, char* text, size_t size);
