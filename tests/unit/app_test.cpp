@@ -1,14 +1,19 @@
 #include <doctest.h>
 
 #include "app/CommandLine.h"
+#include "app/CommandLineOptions.h"
 #include "app/Entry.h"
 #include "app/ProgressWindow.h"
+#include "app/RemovalLog.h"
 #include "app/RestorePoint.h"
+#include "app/SingleRun.h"
 #include "app/UninstallRun.h"
 #include "app/resources/resource.h"
+#include "tests/support/SandboxState.h"
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 TEST_CASE("the command-line tail starts after the program name and the blanks behind it") {
     CHECK(std::string(CommandLineTail("UninstallPX.exe")) == "");
@@ -230,4 +235,273 @@ TEST_CASE("the label operations change the progress window's controls") {
     SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
     CHECK(IsWindow(window));
+}
+
+namespace {
+
+std::string Text(const TailText& text) {
+    return std::string(text.text ? text.text : "", text.length);
+}
+
+} // namespace
+
+TEST_CASE("tails without our options keep their meaning; nothing after \"%\" is an option") {
+    CHECK(ParseCommandLineTail("").action == TailAction::LaunchCompanion);
+    CommandLineOptions plain = ParseCommandLineTail("%/quiet /log=x.log %D:\\a\\ ");
+    CHECK(plain.action == TailAction::Uninstall);
+    CHECK_FALSE(plain.quiet);
+    CHECK(plain.logPath.Empty());
+    CHECK(std::string(plain.installDirectory) == "/quiet /log=x.log %D:\\a\\ ");
+    CHECK(std::string(ParseCommandLineTail("%").installDirectory) == "");
+    // Unknown options first, quotes, anything glued to an option: the design's "do nothing".
+    for (const char* tail :
+         {"/S %D:\\a\\", "/S", "x%D:\\a\\", "\"%D:\\a\\\"", "/quietly %D:\\a\\", "/quiet%D:\\a\\",
+          "/logfile=x %D:\\a\\", "/S /quiet %D:\\a\\", " /quiet %D:\\a\\", "-quiet %D:\\a\\"}) {
+        CAPTURE(tail);
+        CHECK(ParseCommandLineTail(tail).action == TailAction::Nothing);
+    }
+}
+
+TEST_CASE("well-formed option lists: any order and case, blanks and tabs, quoted paths") {
+    CommandLineOptions quiet = ParseCommandLineTail("/quiet %C:\\Program Files\\Plendrax\\");
+    CHECK(quiet.action == TailAction::Uninstall);
+    CHECK(quiet.quiet);
+    CHECK(quiet.logPath.Empty());
+    CHECK(std::string(quiet.installDirectory) == "C:\\Program Files\\Plendrax\\");
+
+    CommandLineOptions both = ParseCommandLineTail("/Log=C:\\Logs\\px.log \t /QUIET\t%D:\\a b\\ ");
+    CHECK(both.action == TailAction::Uninstall);
+    CHECK(both.quiet);
+    CHECK(Text(both.logPath) == "C:\\Logs\\px.log");
+    CHECK(std::string(both.installDirectory) == "D:\\a b\\ ");
+
+    CommandLineOptions quoted =
+        ParseCommandLineTail("/qUiEt /LOG=\"C:\\Logs\\Plendrax removal.log\" %D:\\a\\");
+    CHECK(quoted.action == TailAction::Uninstall);
+    CHECK(Text(quoted.logPath) == "C:\\Logs\\Plendrax removal.log");
+    CHECK(std::string(quoted.installDirectory) == "D:\\a\\");
+
+    // /log alone: the interactive run with a log. A "%" inside a path is the path's.
+    CommandLineOptions logged = ParseCommandLineTail("/log=%TEMP%\\px.log %D:\\a\\ /quiet");
+    CHECK(logged.action == TailAction::Uninstall);
+    CHECK_FALSE(logged.quiet);
+    CHECK(Text(logged.logPath) == "%TEMP%\\px.log");
+    CHECK(std::string(logged.installDirectory) == "D:\\a\\ /quiet");
+
+    // A path of any length is read whole; whether it fits is the log's business.
+    std::string longTail = "/log=C:\\" + std::string(40000, 'l') + " /quiet %D:\\a\\";
+    CommandLineOptions longPath = ParseCommandLineTail(longTail.c_str());
+    CHECK(longPath.action == TailAction::Uninstall);
+    CHECK(longPath.logPath.length == 40003);
+}
+
+TEST_CASE("malformed option lists: the first problem, and a log path wherever it stands") {
+    struct {
+        const char* tail;
+        const char* problem;
+        const char* word;
+        const char* logPath;
+        bool quiet;
+    } cases[] = {
+        {"/quiet /S %D:\\a\\", "unknown option", "/S", "", true},
+        {"/quiet /quiet %D:\\a\\", "/quiet is given twice", "/quiet", "", true},
+        {"/log=a.log /LOG=b.log %D:\\a\\", "/log is given twice", "/LOG=b.log", "a.log", false},
+        {"/log= /quiet %D:\\a\\", "/log= has an empty path", "/log=", "", true},
+        {"/log=\"\" %D:\\a\\", "/log= has an empty path", "/log=\"\"", "", false},
+        {"/log %D:\\a\\", "/log needs a path: /log=PATH", "/log", "", false},
+        {"/quiet", "no \"%\" and installation directory after the options", "", "", true},
+        {"/quiet /log=x.log \t", "no \"%\" and installation directory after the options", "",
+         "x.log", true},
+        {"/quiet %", "no installation directory after \"%\"", "%", "", true},
+        {"/log=\"C:\\a b.log %D:\\a\\", "the quoted /log path has no closing quote",
+         "/log=\"C:\\a b.log %D:\\a\\", "", false},
+        {"/log=\"C:\\a\"b %D:\\a\\", "text follows the closing quote of the /log path",
+         "/log=\"C:\\a\"b", "", false},
+        {"/log=C:\\a\"b\" %D:\\a\\", "a quote inside an unquoted /log path", "/log=C:\\a\"b\"", "",
+         false},
+        // The reason goes to the log named after the problem too.
+        {"/quiet /bogus /log=C:\\l.log %D:\\a\\", "unknown option", "/bogus", "C:\\l.log", true},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.tail);
+        CommandLineOptions options = ParseCommandLineTail(c.tail);
+        CHECK(options.action == TailAction::Malformed);
+        REQUIRE(options.problem != nullptr);
+        CHECK(std::string(options.problem) == c.problem);
+        CHECK(Text(options.problemWord) == c.word);
+        CHECK(Text(options.logPath) == c.logPath);
+        CHECK(options.quiet == c.quiet);
+    }
+}
+
+namespace {
+
+const char logDirectory[] = "C:\\logtest\\";
+
+std::string LogPath(const char* name) {
+    return std::string(logDirectory) + name;
+}
+
+bool OpenLog(const std::string& path) {
+    return OpenRemovalLog({path.c_str(), path.size()});
+}
+
+// "2026-12-07 14:03:22.120 " and the rest of the line.
+bool HasTimeStamp(const std::string& line) {
+    if (line.size() < 24)
+        return false;
+    const char pattern[] = "dddd-dd-dd dd:dd:dd.ddd ";
+    for (size_t n = 0; n < 24; ++n) {
+        bool digit = line[n] >= '0' && line[n] <= '9';
+        if (pattern[n] == 'd' ? !digit : line[n] != pattern[n])
+            return false;
+    }
+    return true;
+}
+
+std::vector<std::string> LogLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::string text = ReadWholeFile(path);
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    CHECK(start == text.size()); // every line ends with CRLF
+    return lines;
+}
+
+} // namespace
+
+TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run") {
+    CreateDirectoryA(logDirectory, nullptr);
+    std::string path = LogPath("removal.log");
+    DeleteFileA(path.c_str());
+    REQUIRE(OpenLog(path));
+    CHECK(RemovalLogOpen());
+    LogRunHeader("unattended removal");
+    // The product's texts and paths are ANSI: 0xE9 is e acute in code page 1252.
+    REQUIRE(GetACP() == 1252);
+    LogTrace(Trace::File, nullptr, "C:\\Caf\xE9\\", "Plendrax.exe", 0);
+    LogTrace(Trace::Shortcut, nullptr, "C:\\Desktop", "\\Plendrax.lnk", ERROR_FILE_NOT_FOUND);
+    LogTrace(Trace::Directory, nullptr, "C:\\Apps", nullptr, ERROR_DIR_NOT_EMPTY);
+    LogTrace(Trace::RegistryValue, HKEY_LOCAL_MACHINE, "Software\\Key", "DisplayName", 0);
+    LogTrace(Trace::RegistryKey, HKEY_CURRENT_USER, "Software\\Corvenhalde", nullptr,
+             ERROR_ACCESS_DENIED);
+    LogTrace(Trace::Shortcut, nullptr, nullptr, "desktop", 0);
+    LogLine("Outcome: %s", "first\n\nsecond");
+    LogFailure("Reaching Outlook", DWORD(REGDB_E_CLASSNOTREG), true);
+    std::string longText(3000, 'x');
+    LogText("Command line: ", longText.c_str(), longText.size());
+    LogExitCode(1603);
+    CloseRemovalLog();
+    CHECK_FALSE(RemovalLogOpen());
+    // Closed, the log functions write nothing.
+    LogLine("after closing");
+
+    char denied[600];
+    FormatWindowsError(ERROR_ACCESS_DENIED, false, denied, sizeof denied);
+    char notEmpty[600];
+    FormatWindowsError(ERROR_DIR_NOT_EMPTY, false, notEmpty, sizeof notEmpty);
+    CHECK(std::string(denied).rfind("error 5: ", 0) == 0);
+    CHECK(std::string(denied).size() > 9); // the system's message follows
+
+    std::string text = ReadWholeFile(path);
+    REQUIRE(text.compare(0, 3, "\xEF\xBB\xBF") == 0);
+    std::vector<std::string> lines = LogLines(path);
+    REQUIRE(lines.size() == 12);
+    lines[0].erase(0, 3);
+    for (const std::string& line : lines) {
+        CAPTURE(line);
+        CHECK(HasTimeStamp(line));
+    }
+    auto rest = [&](size_t n) { return lines[n].substr(24); };
+    CHECK(rest(0) == "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
+    CHECK(rest(1).rfind("Command line: ", 0) == 0);
+    CHECK(rest(2) == "File C:\\Caf\xC3\xA9\\Plendrax.exe: removed");
+    CHECK(rest(3) == "Shortcut C:\\Desktop\\Plendrax.lnk: not present");
+    CHECK(rest(4) == "Directory C:\\Apps: failed, " + std::string(notEmpty));
+    CHECK(rest(5) ==
+          "Registry value \"DisplayName\" of HKEY_LOCAL_MACHINE\\Software\\Key: removed");
+    CHECK(rest(6) ==
+          "Registry key HKEY_CURRENT_USER\\Software\\Corvenhalde: failed, " + std::string(denied));
+    CHECK(rest(7) == "Shortcut in the desktop folder: the folder could not be found");
+    CHECK(rest(8) == "Outcome: first  second");
+    CHECK(rest(9).rfind("Reaching Outlook: failed, error 0x80040154: ", 0) == 0);
+    CHECK(rest(10) == "Command line: " + longText);
+    CHECK(rest(11) == "Exit code: 1603");
+
+    SUBCASE("a second run appends its own header, and the mark stays the file's first bytes") {
+        REQUIRE(OpenLog(path));
+        LogRunHeader("removal");
+        CloseRemovalLog();
+        std::string again = ReadWholeFile(path);
+        CHECK(again.compare(0, text.size(), text) == 0);
+        CHECK(again.find("\xEF\xBB\xBF", 3) == std::string::npos);
+        std::vector<std::string> appended = LogLines(path);
+        REQUIRE(appended.size() == 14);
+        CHECK(appended[12].substr(24) == "==== Plendrax Uninstall 1.0.0.0: removal ====");
+    }
+}
+
+TEST_CASE("a log that cannot be had is not opened, and nothing is made for it") {
+    CreateDirectoryA(logDirectory, nullptr);
+    std::string tooLong = LogPath(std::string(300, 'l').c_str());
+    std::string fits = "C:\\" + std::string(MAX_PATH - 4, 'f'); // 259 characters, no directory
+    for (std::string path : {LogPath("missing\\removal.log"), std::string(logDirectory), tooLong,
+                             std::string("\\\\.\\C:"), std::string("//?/C:/x.log"),
+                             std::string("NUL"), std::string("CON"), std::string(""), fits}) {
+        CAPTURE(path);
+        CHECK_FALSE(OpenLog(path));
+        CHECK_FALSE(RemovalLogOpen());
+        LogLine("never written");
+    }
+    CHECK_FALSE(FileExists(LogPath("missing")));
+    CHECK_FALSE(FileExists("C:\\x.log"));
+    // Not terminated where the path ends: only length bytes are the path.
+    std::string inTail = LogPath("tail.log") + " /quiet %D:\\a\\";
+    REQUIRE(OpenRemovalLog({inTail.c_str(), LogPath("tail.log").size()}));
+    CloseRemovalLog();
+    CHECK(FileExists(LogPath("tail.log")));
+}
+
+namespace {
+
+DWORD WINAPI TakeLock(LPVOID owned) {
+    *static_cast<bool*>(owned) = SingleRunLock().Owned();
+    return 0;
+}
+
+// Takes the lock and ends without letting go of it.
+DWORD WINAPI AbandonLock(LPVOID) {
+    new SingleRunLock();
+    return 0;
+}
+
+bool OwnedOnThread(LPTHREAD_START_ROUTINE routine = TakeLock) {
+    bool owned = false;
+    HANDLE thread = CreateThread(nullptr, 0, routine, &owned, 0, nullptr);
+    REQUIRE(thread != nullptr);
+    REQUIRE(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
+    CloseHandle(thread);
+    return owned;
+}
+
+} // namespace
+
+TEST_CASE("one run at a time: the lock is held for the run, and a run that died lets go") {
+    {
+        SingleRunLock first;
+        CHECK(first.Owned());
+        CHECK_FALSE(OwnedOnThread());
+    }
+    CHECK(OwnedOnThread());
+    OwnedOnThread(AbandonLock);
+    SingleRunLock after;
+    CHECK(after.Owned());
+}
+
+TEST_CASE("the unattended run's exit code follows the two outcome flags") {
+    CHECK(UnattendedExitCode(false, false) == 0);
+    CHECK(UnattendedExitCode(false, true) == 1);
+    CHECK(UnattendedExitCode(true, false) == 1603);
+    CHECK(UnattendedExitCode(true, true) == 1603);
 }
