@@ -3,6 +3,7 @@
 #include <doctest.h>
 
 #include "removal/Removal.h"
+#include "removal/TraceReport.h"
 #include "sandbox/common/Layout.h"
 #include "tests/support/SandboxState.h"
 
@@ -228,4 +229,80 @@ TEST_CASE("SpecialFolderPath resolves folders and refuses unknown ones") {
     REQUIRE(SpecialFolderPath(nullptr, path, CSIDL_COMMON_PROGRAMS));
     CHECK(std::string(path) == ShellFolderPath(CSIDL_COMMON_PROGRAMS));
     CHECK_FALSE(SpecialFolderPath(nullptr, path, 0x7E));
+}
+
+namespace {
+
+struct Reported {
+    Trace trace;
+    HKEY root;
+    std::string location, name;
+    DWORD error;
+};
+std::vector<Reported> reports;
+
+void Collect(Trace trace, HKEY root, const char* location, const char* name, DWORD error) {
+    reports.push_back({trace, root, location ? location : "<none>", name ? name : "<none>", error});
+}
+
+void CheckReports(const std::vector<Reported>& expected) {
+    REQUIRE(reports.size() == expected.size());
+    for (size_t n = 0; n < expected.size(); ++n) {
+        CAPTURE(n);
+        CHECK(int(reports[n].trace) == int(expected[n].trace));
+        CHECK(reports[n].root == expected[n].root);
+        CHECK(reports[n].location == expected[n].location);
+        CHECK(reports[n].name == expected[n].name);
+        CHECK(reports[n].error == expected[n].error);
+    }
+    reports.clear();
+}
+
+} // namespace
+
+// After the cases above: the product's keys and both shortcuts are gone.
+TEST_CASE("every trace a stage acts on is reported with the error code of its own call") {
+    RemovalTraceReporter = Collect;
+    std::string directory = MakeInstallation(
+        "C:\\t11", "Plendrax", {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml", "Plendrax.exe"});
+    Touch(directory + "\\notes.txt");
+    std::string installDirectory = directory + "\\";
+    CHECK_FALSE(RemoveProgramFiles(installDirectory.c_str()));
+    CheckReports({{Trace::File, nullptr, installDirectory, "Plendrax.chm", 0},
+                  {Trace::File, nullptr, installDirectory, "UninstallPX.doc", 0},
+                  {Trace::File, nullptr, installDirectory, "pad_file.xml", 0},
+                  {Trace::File, nullptr, installDirectory, "Plendrax.exe", 0},
+                  {Trace::File, nullptr, installDirectory, "Setup.exe", ERROR_FILE_NOT_FOUND},
+                  {Trace::Directory, nullptr, directory, "<none>", ERROR_DIR_NOT_EMPTY},
+                  {Trace::Directory, nullptr, "C:\\t11", "<none>", ERROR_DIR_NOT_EMPTY}});
+    // Paths that are not tried are reported as too long, whole directories as refused.
+    std::string padded(300, 'x');
+    CHECK_FALSE(DeleteInstalledFile(padded.c_str(), "Setup.exe"));
+    CHECK_FALSE(RemoveProgramFiles(padded.c_str()));
+    CheckReports({{Trace::File, nullptr, padded, "Setup.exe", ERROR_FILENAME_EXCED_RANGE},
+                  {Trace::Directory, nullptr, padded, "<none>", ERROR_FILENAME_EXCED_RANGE}});
+
+    SetStringValue(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "DisplayName", "Plendrax");
+    CHECK(RemoveRegistryEntries());
+    CheckReports(
+        {{Trace::RegistryValue, HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "DisplayName", 0},
+         {Trace::RegistryValue, HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString",
+          ERROR_FILE_NOT_FOUND},
+         {Trace::RegistryValue, HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "InstallLocation",
+          ERROR_FILE_NOT_FOUND},
+         {Trace::RegistryKey, HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "<none>", 0},
+         {Trace::RegistryKey, HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY, "<none>",
+          ERROR_FILE_NOT_FOUND},
+         {Trace::RegistryKey, HKEY_CURRENT_USER, "Software\\Corvenhalde\\Plendrax", "<none>",
+          ERROR_FILE_NOT_FOUND},
+         {Trace::RegistryKey, HKEY_CURRENT_USER, "Software\\Corvenhalde", "<none>",
+          ERROR_FILE_NOT_FOUND}});
+
+    std::string desktop = ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
+    std::string common = ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    Touch(desktop);
+    CHECK_FALSE(RemoveShortcuts());
+    CheckReports({{Trace::Shortcut, nullptr, desktop, "<none>", 0},
+                  {Trace::Shortcut, nullptr, common, "<none>", ERROR_FILE_NOT_FOUND}});
+    RemovalTraceReporter = nullptr;
 }

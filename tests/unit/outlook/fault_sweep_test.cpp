@@ -91,12 +91,16 @@ int RunChild() {
     long buffersAfterRun = mapiBuffers();
     ReleaseMapiSession();
     flush();
-    char report[300];
+    const ConversionFigures& figures = LastConversion;
+    char report[500];
     snprintf(report, sizeof report,
              "result=%d manual=%d session=%d outlook_live=%ld mapi_live=%ld mapi_buffers=%ld "
-             "mapi_live_released=%ld mapi_buffers_released=%ld",
+             "mapi_live_released=%ld mapi_buffers_released=%ld reached=%d walked=%ld "
+             "task_folders=%ld converted=%ld items_failed=%ld resets=%ld mapi_used=%d",
              result ? 1 : 0, manualSteps ? 1 : 0, session ? 1 : 0, outlookLive(), mapiAfterRun,
-             buffersAfterRun, mapiLive(), mapiBuffers());
+             buffersAfterRun, mapiLive(), mapiBuffers(), figures.outlookReached ? 1 : 0,
+             figures.foldersWalked, figures.taskFolders, figures.itemsConverted,
+             figures.itemsFailed, figures.formsReset, figures.extendedMapiUsed ? 1 : 0);
     return CreateFileWithText(ChildReport, report) ? 0 : 5;
 }
 
@@ -140,7 +144,7 @@ ChildRun RunOnce(const std::string& failCall) {
         if (equals != std::string::npos)
             run.report[field.substr(0, equals)] = atol(field.c_str() + equals + 1);
     }
-    run.crashed = !run.hung && (run.exitCode != 0 || run.report.size() != 8);
+    run.crashed = !run.hung && (run.exitCode != 0 || run.report.size() != 15);
     run.profile = ReadWholeFile("C:\\sandbox\\log\\profile.out");
     run.calls = ReadWholeFile("C:\\sandbox\\log\\calls.log");
     return run;
@@ -392,11 +396,24 @@ void CheckRun(const std::vector<Call>& clean, size_t failed, const ChildRun& run
             check(saved == 0, path + " saved despite the failure");
         }
     }
+    long resets = 0;
     for (const std::string& folder : CleanResets) {
         bool reset = state.folderClass[folder] == "IPM.Task";
+        resets += reset;
         check(reset == (expect.resets.count(folder) != 0),
               folder + (reset ? " reset" : " not reset"));
     }
+    // The figures the log shows tell what the run did, whatever failed.
+    long saved = 0;
+    for (const auto& item : state.items)
+        saved += item.second.second == 1;
+    check(r["converted"] == saved, "items counted as converted " + std::to_string(r["converted"]));
+    check(r["resets"] == resets, "forms counted as reset " + std::to_string(r["resets"]));
+    bool itemSkipped = expect.place == "item fetch fails" || expect.place == "item fails";
+    check(r["items_failed"] == (itemSkipped ? 1 : 0),
+          "items counted as failed " + std::to_string(r["items_failed"]));
+    check(r["mapi_used"] == (r["result"] ? expect.place != "no MAPI session" : r["session"]),
+          "Extended MAPI counted as used " + std::to_string(r["mapi_used"]));
     figures.wrong += failures != 0;
 }
 
@@ -420,6 +437,14 @@ std::vector<Call> CleanRun() {
     CHECK(run.report["manual"] == 0);
     CHECK(run.report["outlook_live"] == 0);
     CHECK(run.report["mapi_live"] == 0);
+    // The two stores' top folders and the five accessible ones below them; four task folders.
+    CHECK(run.report["reached"] == 1);
+    CHECK(run.report["walked"] == 7);
+    CHECK(run.report["task_folders"] == 4);
+    CHECK(run.report["converted"] == 5);
+    CHECK(run.report["items_failed"] == 0);
+    CHECK(run.report["resets"] == 2);
+    CHECK(run.report["mapi_used"] == 1);
     ProfileState state = ParseState(run.profile);
     for (const std::string& item : CleanConverted)
         CHECK(state.items[item] == std::make_pair(std::string("IPM.Task"), 1));
