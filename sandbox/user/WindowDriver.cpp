@@ -3,6 +3,7 @@
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/Eyes.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -24,15 +25,15 @@ std::string ClassOf(HWND window) {
 
 struct ProcessWindows {
     DWORD process;
-    std::vector<HWND> dialogs;
+    std::vector<HWND> windows;
 };
 
-BOOL CALLBACK CollectDialogs(HWND window, LPARAM parameter) {
+BOOL CALLBACK CollectWindows(HWND window, LPARAM parameter) {
     auto* found = reinterpret_cast<ProcessWindows*>(parameter);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process == found->process && ClassOf(window) == "#32770")
-        found->dialogs.push_back(window);
+    if (process == found->process)
+        found->windows.push_back(window);
     return TRUE;
 }
 
@@ -127,10 +128,19 @@ void TryToClose(HWND window) {
 
 } // namespace
 
-std::vector<HWND> DialogsOf(DWORD process) {
+std::vector<HWND> WindowsOf(DWORD process) {
     ProcessWindows found{process, {}};
-    EnumWindows(CollectDialogs, reinterpret_cast<LPARAM>(&found));
-    return found.dialogs;
+    EnumWindows(CollectWindows, reinterpret_cast<LPARAM>(&found));
+    return found.windows;
+}
+
+std::vector<HWND> DialogsOf(DWORD process) {
+    std::vector<HWND> dialogs;
+    for (HWND window : WindowsOf(process)) {
+        if (ClassOf(window) == "#32770")
+            dialogs.push_back(window);
+    }
+    return dialogs;
 }
 
 bool IsMessageBox(HWND dialog) {
@@ -143,19 +153,84 @@ void Press(HWND box, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
 
-RunResult RunUninstaller(const RunOptions& options) {
-    RunResult run;
+bool StartProgram(const RunOptions& options, PROCESS_INFORMATION& process) {
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
     std::string commandLine = options.commandLine;
+    return CreateProcessA(
+               options.applicationPath.empty() ? nullptr : options.applicationPath.c_str(),
+               &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+               options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
+               &startup, &process) != FALSE;
+}
+
+HWND WaitForMessageBox(const PROCESS_INFORMATION& process, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        for (HWND dialog : DialogsOf(process.dwProcessId)) {
+            if (IsMessageBox(dialog) && IsWindowVisible(dialog))
+                return dialog;
+        }
+        if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+bool WaitForExit(PROCESS_INFORMATION& process, DWORD timeoutMs, DWORD& exitCode) {
+    bool exited = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (exited) {
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    } else {
+        TerminateProcess(process.hProcess, 0xDEAD);
+        WaitForSingleObject(process.hProcess, 5000);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    process.hThread = process.hProcess = nullptr;
+    return exited;
+}
+
+WindowWatch RunWatchingWindows(const RunOptions& options) {
+    WindowWatch watch;
+    PROCESS_INFORMATION process;
+    watch.started = StartProgram(options, process);
+    if (!watch.started)
+        return watch;
+    DWORD start = GetTickCount();
+    std::vector<HWND> noted;
+    for (;;) {
+        for (HWND window : WindowsOf(process.dwProcessId)) {
+            bool seen = IsWindowVisible(window) || ClassOf(window) == "#32770";
+            if (!seen || std::find(noted.begin(), noted.end(), window) != noted.end())
+                continue;
+            noted.push_back(window);
+            watch.windowsSeen.push_back(ClassOf(window) + " \"" + WindowText(window) + "\"");
+        }
+        if (WaitForSingleObject(process.hProcess, 5) == WAIT_OBJECT_0)
+            break;
+        if (GetTickCount() - start > options.timeoutMs) {
+            watch.timedOut = true;
+            break;
+        }
+    }
+    FILETIME created, exited, kernel, user;
+    if (!watch.timedOut && GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user)) {
+        auto ticks = [](const FILETIME& time) {
+            return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+        };
+        watch.elapsedMs = DWORD((ticks(exited) - ticks(created)) / 10000);
+    }
+    watch.exited = WaitForExit(process, 5000, watch.exitCode);
+    return watch;
+}
+
+RunResult RunUninstaller(const RunOptions& options) {
+    RunResult run;
+    PROCESS_INFORMATION process;
     run.startTick = GetTickCount();
-    run.started = CreateProcessA(
-                      options.applicationPath.empty() ? nullptr : options.applicationPath.c_str(),
-                      &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
-                      &startup, &process) != FALSE;
+    run.started = StartProgram(options, process);
     if (!run.started) {
         run.notes.push_back("CreateProcess failed: " + std::to_string(GetLastError()));
         return run;
@@ -218,16 +293,8 @@ RunResult RunUninstaller(const RunOptions& options) {
 
     DWORD elapsed = GetTickCount() - start;
     DWORD remaining = elapsed < options.timeoutMs ? options.timeoutMs - elapsed : 0;
-    if (WaitForSingleObject(process.hProcess, remaining) == WAIT_OBJECT_0) {
-        run.exited = true;
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-    } else {
-        run.timedOut = true;
-        TerminateProcess(process.hProcess, 0xDEAD);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    run.exited = WaitForExit(process, remaining, run.exitCode);
+    run.timedOut = run.timedOut || !run.exited;
     return run;
 }
 

@@ -64,7 +64,29 @@ struct RunResult {
 
 RunResult RunUninstaller(const RunOptions& options);
 
+// A program that should show no window at all, watched until it ends.
+struct WindowWatch {
+    bool started = false;
+    bool exited = false;
+    bool timedOut = false;
+    DWORD exitCode = 0xFFFFFFFF;
+    DWORD elapsedMs = 0;                  // from the process's creation to its exit
+    std::vector<std::string> windowsSeen; // class and caption of each one a person could see
+};
+// Starts the program and looks at its top-level windows every few milliseconds until it ends:
+// every visible window and every dialog, shown or not, is noted once.
+WindowWatch RunWatchingWindows(const RunOptions& options);
+
+// For holding a program at a box while something else happens.
+bool StartProgram(const RunOptions& options, PROCESS_INFORMATION& process);
+// The process's first visible message box; null when none came within the limit or it ended.
+HWND WaitForMessageBox(const PROCESS_INFORMATION& process, DWORD timeoutMs);
+// Waits for the process to end, then closes its handles; one still running after the limit is
+// ended and the answer is false.
+bool WaitForExit(PROCESS_INFORMATION& process, DWORD timeoutMs, DWORD& exitCode);
+
 // The pieces the run is made of, for other drivers.
+std::vector<HWND> WindowsOf(DWORD process); // the process's top-level windows
 std::vector<HWND> DialogsOf(DWORD process); // the process's top-level dialogs
 bool IsMessageBox(HWND dialog);             // has the message text control 0xFFFF
 void Press(HWND box, int id);               // clicks the box's button id
