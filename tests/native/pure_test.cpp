@@ -4,6 +4,7 @@
 #include <doctest/doctest.h>
 
 #include "app/CommandLine.h"
+#include "app/CommandLineOptions.h"
 #include "mapi/MapiBase.h"
 
 #include <string>
@@ -84,4 +85,22 @@ TEST_CASE("hex ids: pairs, an odd last digit dropped, other characters as 0xFF")
     CHECK(MapiBase::HexDigitValue('\0') == 0xFF);
     CHECK(MapiBase::HexDigitValue('f') == 15);
     CHECK(MapiBase::HexToBytes(std::string(20001, 'e').c_str()).size() == 10000);
+}
+
+TEST_CASE("option lists that end anywhere are read inside the tail") {
+    // Each tail in a buffer of exactly its size: a read past the terminator is reported.
+    for (std::string tail : {"/quiet", "/quiet ", "/log", "/log=", "/log=\"", "/log=\"x",
+                             "/log=\"x\"", "/log=x\"", "/quiet %", "/quiet\t%x",
+                             "/LOG=\"a b\" /QUIET %d", "/quiet /", "/quiet /q", "/log=a /log"}) {
+        CAPTURE(tail);
+        std::vector<char> copy(tail.begin(), tail.end());
+        copy.push_back('\0');
+        CommandLineOptions options = ParseCommandLineTail(copy.data());
+        CHECK(options.action != TailAction::Nothing);
+        CHECK(options.action != TailAction::LaunchCompanion);
+        if (options.action == TailAction::Uninstall)
+            CHECK(options.installDirectory[-1] == '%');
+        if (options.logPath.text != nullptr)
+            CHECK(options.logPath.text + options.logPath.length <= copy.data() + tail.size());
+    }
 }
