@@ -51,10 +51,12 @@ void StageEnds(Sequence& run, int stage, bool succeeded, int resultId) {
         run.failure = true;
     if (!run.watched)
         return;
-    if (succeeded)
-        ShowLabel(resultId);
-    else
+    if (!succeeded)
         MarkLabelFailed(resultId);
+    // The conversion's result label is shown whatever it says; the others are shown by
+    // MarkLabelFailed when they fail.
+    if (succeeded || resultId == IDC_CONVERT_RESULT)
+        ShowLabel(resultId);
 }
 
 // The next stage's label, then the pause that lets a person see the last result.
