@@ -1,11 +1,19 @@
 #pragma once
 // The sandbox's mail profile: the stores, folders and items that the stand-in MAPI32.DLL and
-// the stand-in Outlook automation server both serve, held once per process in
-// SandboxProfile.dll so that a change made through one is what the other shows.
+// the stand-in Outlook automation server both serve, through SandboxProfile.dll.
+//
+// One state across processes: Outlook's stand-in may run as a local server of its own while
+// MAPI32.DLL serves the same profile inside the uninstaller. Every process that loads this DLL
+// joins one shared region (State.h): the profile text as the first of them read it, the items'
+// classes and saved counts, and a journal of every other change (items added and removed,
+// default-form properties, faults added, calls counted), which each process applies in the
+// same order. The stand-ins' call numbers are counters in that region.
 //
 // Loaded on first use from the text file named by the environment variable SANDBOX_PROFILE,
-// else C:\sandbox\profile.txt (a missing file is an empty profile). The state is written
-// back to C:\sandbox\log\profile.out when the DLL detaches and on FlushProfile().
+// else C:\sandbox\profile.txt (a missing file is an empty profile); a process that joins an
+// existing region takes its text from there. The state is written to
+// C:\sandbox\log\profile.out when the DLL detaches and on FlushProfile(); whichever process
+// writes last writes the whole shared state.
 //
 // Profile text: one entry a line, nesting by indentation (spaces), '#' starts a comment.
 // Values with blanks are double-quoted; ids are hex bytes, made up when omitted.
@@ -18,6 +26,9 @@
 //     folder "Not a folder" type=3 opens=message
 //   fail session OpenMsgStore 1
 //   fail "Personal Folders/Tasks" SaveChanges * 0x80004005
+//   answer "Personal Folders/Tasks#1" MessageClass 1 null
+//   close "Personal Folders/Tasks#2" Save 1
+//   busy outlook 5 2000 retrylater
 //
 // folder attributes: type (default item type: 0 mail, 1 calendar, 2 contact, 3 task, ...),
 // id, access=no (inaccessible), msgclass / displayname (the default-form properties
@@ -25,15 +36,24 @@
 // (MAPI opens the entry id as a message), outlookentryid / outlookstoreid (the text that
 // Outlook's EntryID / StoreID give for the folder instead of the ids' hex, e.g. "0A1" or
 // "zz"). item attributes: the class, saved=N, subject="...".
-// fail OBJECT MEMBER K|* [HRESULT]: the K-th call (1-based) or every call of MEMBER on
-// OBJECT fails, with HRESULT (default 0x80004005).
+//
+// The fault table, each entry naming the K-th call (1-based) or every call (*) of MEMBER on
+// OBJECT:
+//   fail OBJECT MEMBER K|* [HRESULT]   the call fails with HRESULT (default 0x80004005)
+//   answer OBJECT MEMBER K|* null|wrongtype|unknown
+//                                      the call succeeds and answers a null string or object,
+//                                      a value of another type, or the object as IUnknown
+//   close OBJECT MEMBER K|*            the server closes during the call (Outlook's stand-in)
+//   busy STANDIN K MS [retrylater]     from the stand-in's K-th call on, it rejects calls for
+//                                      MS milliseconds (as RPC_E_CALL_REJECTED, or answering
+//                                      RPC_E_SERVERCALL_RETRYLATER)
 //
 // Object names for faults and records: a store's display name; a folder's path
 // "Store/Folder/Sub" (FolderPath); an item "Store/Folder#N", N its 1-based index in the
 // folder (ItemPath); free names such as "mapi32" or "session" for whatever has no entry.
 //
-// Handles are small positive integers that stay valid for the life of the process; 0 means
-// none. All calls are serialised by one lock inside the DLL.
+// Handles are small positive integers that stay valid for the life of the shared state and
+// are the same in every process; 0 means none. A process serialises its calls with one lock.
 #include <string>
 #include <vector>
 
@@ -90,8 +110,8 @@ SANDBOX_PROFILE_API std::vector<int> FolderItems(int folder);
 // The same one at a time: the count, and the item at a 1-based index (0 when out of range).
 SANDBOX_PROFILE_API int FolderItemCount(int folder);
 SANDBOX_PROFILE_API int FolderItemAt(int folder, long index);
-// Appends an item (saved count 0) and returns it; RemoveItem takes it out of its folder
-// (for a discarded, never saved item).
+// Appends an item (saved count 0) and returns it (0 when the shared state has no room left);
+// RemoveItem takes it out of its folder.
 SANDBOX_PROFILE_API int AddItem(int folder, const std::string& messageClass);
 SANDBOX_PROFILE_API void RemoveItem(int item);
 SANDBOX_PROFILE_API int ItemFolder(int item);
@@ -102,20 +122,35 @@ SANDBOX_PROFILE_API std::string ItemSubject(int item);
 SANDBOX_PROFILE_API int ItemSaveCount(int item);
 SANDBOX_PROFILE_API void ItemSaved(int item); // adds one to the saved count
 
-// Faults. Each ShouldFail call counts as one call of member on object; it is true when a
-// "fail" entry names this call, and then stores the entry's HRESULT in *result if given.
+// Faults. What an entry of the fault table asks of the call it names.
+enum class FaultKind {
+    Fail,            // fail with the entry's HRESULT
+    Close,           // the server closes during the call
+    AnswerNull,      // succeed with a null string or object
+    AnswerWrongType, // succeed with a value of another type
+    AnswerUnknown,   // succeed with the object as IUnknown
+};
+// Each ShouldFail call counts as one call of member on object; it is true when an entry of the
+// fault table names this call, and then stores the entry's kind and HRESULT (S_OK for the
+// answer kinds) where given.
 SANDBOX_PROFILE_API bool ShouldFail(const std::string& object, const std::string& member,
-                                    long* result = nullptr);
+                                    long* result = nullptr, FaultKind* kind = nullptr);
 // The same for one call of a stand-in ("outlook", "mapi32"), which also counts towards the
-// stand-in's call total: SANDBOX_FAIL_CALL="STANDIN:K[:HRESULT]" in the environment fails
-// its K-th call, whatever the object and member. Each such call is recorded in calls.log.
+// stand-in's call total: SANDBOX_FAIL_CALL="STANDIN:K[:HRESULT]" in the environment of the
+// process that made the shared state fails its K-th call, whatever the object and member.
+// Each such call is recorded in calls.log.
 SANDBOX_PROFILE_API bool ShouldFailCall(const char* standin, const std::string& object,
-                                        const std::string& member, long* result = nullptr);
-// How many calls ShouldFailCall has counted for the stand-in.
+                                        const std::string& member, long* result = nullptr,
+                                        FaultKind* kind = nullptr);
+// How many calls ShouldFailCall has counted for the stand-in, in every process.
 SANDBOX_PROFILE_API int CallCount(const char* standin);
-// Adds a fault at run time; count 0 means every call.
+// Adds a failing fault at run time; count 0 means every call.
 SANDBOX_PROFILE_API void AddFault(const std::string& object, const std::string& member, int count,
                                   long result);
+// Whether the stand-in is busy for the call it is about to count (a "busy" entry), and whether
+// it then answers RPC_E_SERVERCALL_RETRYLATER rather than rejecting the call. A busy window is
+// the state of the process that serves the calls.
+SANDBOX_PROFILE_API bool IsBusy(const char* standin, bool* retryLater = nullptr);
 
 // Appends one line to C:\sandbox\log\<log>.log (printf format); nothing with SANDBOX_BENCH=1
 // (sandbox/common/Record.h).
