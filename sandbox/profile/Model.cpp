@@ -171,10 +171,11 @@ std::string NewItemClass(int folder) {
     auto found = entry->props.find(TagDefPostMsgClass);
     if (found != entry->props.end())
         return found->second;
-    static const char* const standard[] = {"IPM.Note",    "IPM.Appointment", "IPM.Contact",
-                                           "IPM.Task",    "IPM.Journal",     "IPM.StickyNote",
-                                           "IPM.DistList"};
-    return entry->type >= 0 && entry->type < 7 ? standard[entry->type] : "IPM.Note";
+    // The classes of the item types (OlItemType 0 to 7).
+    static const char* const standard[] = {"IPM.Note", "IPM.Appointment", "IPM.Contact",
+                                           "IPM.Task", "IPM.Activity",    "IPM.StickyNote",
+                                           "IPM.Post", "IPM.DistList"};
+    return entry->type >= 0 && entry->type < 8 ? standard[entry->type] : "IPM.Note";
 }
 
 std::vector<int> FolderItems(int folder) {

@@ -102,7 +102,7 @@ SANDBOX_PROFILE_API void SetFolderProp(int folder, unsigned long tag, const std:
 SANDBOX_PROFILE_API void RemoveFolderProp(int folder, unsigned long tag);
 // The class a new item in the folder gets: its PR_DEF_POST_MSGCLASS when present, else the
 // standard class of its item type ("IPM.Note", "IPM.Appointment", "IPM.Contact",
-// "IPM.Task", "IPM.Journal", "IPM.StickyNote", "IPM.DistList").
+// "IPM.Task", "IPM.Activity", "IPM.StickyNote", "IPM.Post", "IPM.DistList").
 SANDBOX_PROFILE_API std::string NewItemClass(int folder);
 
 // Items, in folder order (Outlook's index N is element N-1).

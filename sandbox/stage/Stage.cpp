@@ -134,11 +134,11 @@ void StageShortcuts() {
 }
 
 // Outlook with Extended MAPI: the stand-in server registered for Outlook's application class
-// and the registry's word that Extended MAPI is installed.
+// as a local server, as users have Outlook, and the registry's word that Extended MAPI is
+// installed.
 void StageOutlook() {
-    const char* server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
-    SetString(HKEY_CLASSES_ROOT, server, "", SANDBOX_DIRECTORY "OutlookStandin.dll");
-    SetString(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
+    const char* server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\LocalServer32";
+    SetString(HKEY_CLASSES_ROOT, server, "", SANDBOX_DIRECTORY "OutlookStandin.exe");
     SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX", "1");
 }
 

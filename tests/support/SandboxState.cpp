@@ -79,10 +79,44 @@ void SetStringValue(HKEY root, const std::string& key, const char* name, const c
     RegCloseKey(opened);
 }
 
-void RegisterOutlookStandin() {
-    const std::string server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
-    SetStringValue(HKEY_CLASSES_ROOT, server, nullptr, SANDBOX_DIRECTORY "OutlookStandin.dll");
-    SetStringValue(HKEY_CLASSES_ROOT, server, "ThreadingModel", "Apartment");
+void RegisterOutlookStandin(OutlookServer server) {
+    // With both registered, COM would take the in-process one: only the chosen one stays.
+    const std::string key = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\";
+    if (server == OutlookServer::Local) {
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (key + "InprocServer32").c_str());
+        SetStringValue(HKEY_CLASSES_ROOT, key + "LocalServer32", nullptr,
+                       SANDBOX_DIRECTORY "OutlookStandin.exe");
+        return;
+    }
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (key + "LocalServer32").c_str());
+    SetStringValue(HKEY_CLASSES_ROOT, key + "InprocServer32", nullptr,
+                   SANDBOX_DIRECTORY "OutlookStandin.dll");
+    SetStringValue(HKEY_CLASSES_ROOT, key + "InprocServer32", "ThreadingModel", "Apartment");
+}
+
+std::vector<DWORD> OutlookServerProcesses() {
+    std::vector<DWORD> processes;
+    for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log")) {
+        size_t at = line.find("server start pid=");
+        if (at != std::string::npos)
+            processes.push_back(DWORD(std::strtoul(line.c_str() + at + 17, nullptr, 10)));
+    }
+    return processes;
+}
+
+bool OutlookServersGone(DWORD limitMs) {
+    DWORD start = GetTickCount();
+    for (DWORD id : OutlookServerProcesses()) {
+        HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+        if (process == nullptr)
+            continue; // already gone
+        DWORD spent = GetTickCount() - start;
+        DWORD waited = WaitForSingleObject(process, spent < limitMs ? limitMs - spent : 0);
+        CloseHandle(process);
+        if (waited != WAIT_OBJECT_0)
+            return false;
+    }
+    return true;
 }
 
 void SetExtendedMapi(bool present) {

@@ -20,8 +20,14 @@ bool KeyExists(HKEY root, const std::string& key);
 bool ValueExists(HKEY root, const std::string& key, const char* value);
 void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value);
 
-// The stand-in Outlook registered for Outlook's application class, in-process.
-void RegisterOutlookStandin();
+// The stand-in Outlook registered for Outlook's application class: as a local server of its
+// own, started by COM, as users have Outlook; or in-process.
+enum class OutlookServer { Local, InProcess };
+void RegisterOutlookStandin(OutlookServer server = OutlookServer::Local);
+// The local server's processes whose start the stand-in recorded in outlook.log.
+std::vector<DWORD> OutlookServerProcesses();
+// Whether every one of them has ended within limitMs (polled).
+bool OutlookServersGone(DWORD limitMs);
 // Whether the registry says that Extended MAPI is installed ("MAPIX" = "1").
 void SetExtendedMapi(bool present);
 

@@ -1,9 +1,13 @@
 // The shared sandbox profile: reading the text format, the folder tree, items, faults and the
-// written-back state.
+// written-back state, and one state with the Outlook stand-in's local server.
 #include "sandbox/profile/Profile.h"
+#include "platform/Outlook.h"
+#include "tests/support/SandboxState.h"
 #include "tests/unit/mapi/MapiFixture.h"
 
 #include <doctest.h>
+
+#include <ole2.h>
 
 using namespace sandbox;
 
@@ -162,4 +166,120 @@ TEST_CASE("the written-back state reads as the same profile") {
     CHECK(out.find("fail \"Personal Folders/Tasks\" \"SaveChanges\" * 0x8004010F\r\n") !=
           std::string::npos);
     CHECK(HexText(StoreId(Stores()[0]).data(), 2) == "0A0B");
+}
+
+namespace {
+
+// One automation call; arguments in their natural order. The result is the caller's to clear.
+HRESULT Call(IDispatch* object, DISPID member, WORD flags, VARIANT* result,
+             std::vector<VARIANT> arguments = {}) {
+    REQUIRE(object != nullptr);
+    std::vector<VARIANT> reversed(arguments.rbegin(), arguments.rend());
+    DISPID put = DISPID_PROPERTYPUT;
+    bool named = flags == DISPATCH_PROPERTYPUT;
+    DISPPARAMS parameters = {reversed.empty() ? nullptr : reversed.data(), named ? &put : nullptr,
+                             UINT(reversed.size()), named ? 1u : 0u};
+    EXCEPINFO exception = {};
+    VariantInit(result);
+    HRESULT hr =
+        object->Invoke(member, IID_NULL, 0, flags, &parameters, result, &exception, nullptr);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    return hr == DISP_E_EXCEPTION ? exception.scode : hr;
+}
+
+IDispatch* Object(IDispatch* object, DISPID member, WORD flags, long index = 0) {
+    VARIANT result, argument;
+    VariantInit(&argument);
+    argument.vt = VT_I4;
+    argument.lVal = index;
+    std::vector<VARIANT> arguments;
+    if (index != 0)
+        arguments.push_back(argument);
+    CHECK(Call(object, member, flags, &result, arguments) == S_OK);
+    REQUIRE(result.vt == VT_DISPATCH);
+    return result.pdispVal;
+}
+
+std::wstring TextOf(IDispatch* object, DISPID member) {
+    VARIANT result;
+    if (Call(object, member, DISPATCH_PROPERTYGET, &result) != S_OK || result.vt != VT_BSTR)
+        return L"<failed>";
+    std::wstring text(result.bstrVal, SysStringLen(result.bstrVal));
+    VariantClear(&result);
+    return text;
+}
+
+} // namespace
+
+TEST_CASE("one state with the Outlook stand-in's local server, both ways") {
+    Load();
+    int tasks = StoreFolders(Stores()[0])[0];
+    std::vector<int> list = FolderItems(tasks);
+    int savedBefore = ItemSaveCount(list[1]);
+    RegisterOutlookStandin(OutlookServer::Local);
+    DeleteFileA("C:\\sandbox\\log\\outlook.log");
+    DeleteFileA("C:\\sandbox\\log\\calls.log");
+    REQUIRE(CoInitialize(nullptr) == S_OK);
+    IDispatch* application = nullptr;
+    REQUIRE(CoCreateInstance(CLSID_OutlookApplication, nullptr, OutlookClassContext, IID_IDispatch,
+                             reinterpret_cast<void**>(&application)) == S_OK);
+    // Changed here, seen by the server: a folder's default form, a fault.
+    SetFolderProp(tasks, TagDefPostMsgClass, "IPM.Task.Shared");
+    AddFault("Personal Folders/Tasks", "StoreID", 1, long(0x80040107));
+    VARIANT mapiName, result;
+    VariantInit(&mapiName);
+    mapiName.vt = VT_BSTR;
+    mapiName.bstrVal = SysAllocString(L"MAPI");
+    REQUIRE(Call(application, OutlookDispId::GetNamespace, DISPATCH_METHOD, &result, {mapiName}) ==
+            S_OK);
+    IDispatch* mapi = result.pdispVal;
+    IDispatch* stores = Object(mapi, OutlookDispId::Folders, DISPATCH_PROPERTYGET);
+    IDispatch* store = Object(stores, OutlookDispId::Item, DISPATCH_METHOD, 1);
+    IDispatch* folders = Object(store, OutlookDispId::Folders, DISPATCH_PROPERTYGET);
+    IDispatch* folder = Object(folders, OutlookDispId::Item, DISPATCH_METHOD, 1);
+    IDispatch* items = Object(folder, OutlookDispId::Items, DISPATCH_PROPERTYGET);
+    IDispatch* created = Object(items, OutlookDispId::Add, DISPATCH_METHOD);
+    IDispatch* form = Object(created, OutlookDispId::FormDescription, DISPATCH_PROPERTYGET);
+    CHECK(TextOf(form, OutlookDispId::MessageClass) == L"IPM.Task.Shared");
+    CHECK(Call(folder, OutlookDispId::StoreID, DISPATCH_PROPERTYGET, &result) ==
+          HRESULT(0x80040107));
+    // Changed by the server, seen here: a class saved, a new item saved into the folder.
+    IDispatch* second = Object(items, OutlookDispId::Item, DISPATCH_METHOD, 2);
+    VARIANT newClass;
+    VariantInit(&newClass);
+    newClass.vt = VT_BSTR;
+    newClass.bstrVal = SysAllocString(L"IPM.Task.Changed");
+    CHECK(Call(second, OutlookDispId::MessageClass, DISPATCH_PROPERTYPUT, &result, {newClass}) ==
+          S_OK);
+    CHECK(ItemClass(list[1]) == "IPM.Task"); // written, not yet saved
+    CHECK(Call(second, OutlookDispId::Save, DISPATCH_METHOD, &result) == S_OK);
+    CHECK(ItemClass(list[1]) == "IPM.Task.Changed");
+    CHECK(ItemSaveCount(list[1]) == savedBefore + 1);
+    CHECK(Call(created, OutlookDispId::Save, DISPATCH_METHOD, &result) == S_OK);
+    std::vector<int> now = FolderItems(tasks);
+    REQUIRE(now.size() == list.size() + 1);
+    CHECK(ItemClass(now.back()) == "IPM.Task.Shared");
+    CHECK(ItemPath(now.back()) == "Personal Folders/Tasks#" + std::to_string(now.size()));
+    // The server's calls are numbered in the one count.
+    std::vector<std::string> calls = ReadLines("C:\\sandbox\\log\\calls.log");
+    REQUIRE_FALSE(calls.empty());
+    CHECK(calls.back().find("outlook " + std::to_string(CallCount("outlook")) + " ") == 0);
+    for (IDispatch* object :
+         {second, form, created, items, folder, folders, store, stores, mapi, application})
+        object->Release();
+    SysFreeString(mapiName.bstrVal);
+    SysFreeString(newClass.bstrVal);
+    CoUninitialize();
+    // With its last object gone the server ends, and the state written is the whole of it.
+    CHECK(OutlookServersGone(5000));
+    CHECK(OutlookServerProcesses().size() == 1);
+    FlushProfile();
+    std::string out = mapitest::ProfileOut();
+    CHECK(out.find("msgclass=\"IPM.Task.Shared\"") != std::string::npos);
+    CHECK(out.find("item \"IPM.Task.Changed\" saved=") != std::string::npos);
+    CHECK(out.find("item \"IPM.Task.Shared\" saved=1") != std::string::npos);
+    RemoveItem(now.back());
+    SetItemClass(list[1], "IPM.Task");
 }

@@ -1,11 +1,12 @@
 // The stand-in Outlook server as a client meets it: registered for the application class,
-// staged at C:\sandbox\OutlookStandin.dll, serving the profile written here before it loads.
-// It must refuse what a type-library IDispatch refuses, or the end-to-end scenarios prove
-// nothing about the calls the uninstaller makes.
+// staged at C:\sandbox\OutlookStandin.dll and OutlookStandin.exe, serving the profile written
+// here before it loads. It must refuse what a type-library IDispatch refuses and act as the
+// documented object model does, or the end-to-end scenarios prove nothing about the calls the
+// uninstaller makes.
 #include <doctest.h>
 
-#include "tests/support/SandboxState.h"
 #include "platform/Outlook.h"
+#include "tests/support/SandboxState.h"
 
 #include <windows.h>
 
@@ -19,12 +20,18 @@ namespace {
 const char Profile[] = "store \"P\" id=0A0B\r\n"
                        "  folder \"Tasks\" type=3 id=00AA01 msgclass=\"IPM.Task.Plendrax\" "
                        "displayname=\"Plendrax\"\r\n"
-                       "    item \"IPM.Task.Plendrax\"\r\n"
+                       "    item \"IPM.Task.Plendrax\" subject=\"Call Bob\"\r\n"
                        "    item \"IPM.Task\"\r\n"
                        "  folder \"Locked\" type=3 id=00AA02 access=no\r\n"
+                       "  folder \"Shared\" type=3 id=00AA03\r\n"
+                       "    item \"IPM.Task.Plendrax\"\r\n"
+                       "    item \"IPM.Task.Plendrax\"\r\n"
                        "store \"Q\" id=0C0D\r\n"
                        "fail \"P/Tasks#2\" IDispatch *\r\n"
-                       "fail \"P/Tasks\" StoreID 1 0x80040107\r\n";
+                       "fail \"P/Tasks\" StoreID 1 0x80040107\r\n"
+                       "answer \"P/Tasks\" EntryID 1 null\r\n"
+                       "answer \"P/Tasks\" EntryID 2 wrongtype\r\n"
+                       "answer \"P/Tasks\" Items 2 unknown\r\n";
 
 // One raw Invoke; arguments in their natural order. Frees what an exception carries and
 // hands back its scode through scode.
@@ -77,11 +84,11 @@ VARIANT Text(const wchar_t* text) {
 
 struct Server {
     IDispatch* application = nullptr;
-    Server() {
-        RegisterOutlookStandin();
+    explicit Server(const std::string& profile = Profile) {
+        RegisterOutlookStandin(OutlookServer::InProcess);
         CreateDirectoryA("C:\\sandbox", nullptr);
-        CreateFileWithText("C:\\sandbox\\profile.txt", Profile);
-        REQUIRE(ReadWholeFile("C:\\sandbox\\profile.txt") == Profile);
+        CreateFileWithText("C:\\sandbox\\profile.txt", profile);
+        REQUIRE(ReadWholeFile("C:\\sandbox\\profile.txt") == profile);
         REQUIRE(CoInitialize(nullptr) == S_OK);
         REQUIRE(CoCreateInstance(CLSID_OutlookApplication, nullptr, OutlookClassContext,
                                  IID_IDispatch, reinterpret_cast<void**>(&application)) == S_OK);
@@ -91,14 +98,14 @@ struct Server {
             application->Release();
         CoUninitialize();
     }
-    // "P/Tasks" by way of the namespace and the store's folders.
-    void TasksFolder(Call& folder) {
+    // A folder of store "P" ("Tasks" is the first) by way of the namespace and its folders.
+    void TasksFolder(Call& folder, VARIANT which = Long(1)) {
         Call mapi, stores, store, folders;
         Invoke(mapi, application, OutlookDispId::GetNamespace, DISPATCH_METHOD, {Text(L"MAPI")});
         Invoke(stores, mapi.Object(), OutlookDispId::Folders, DISPATCH_PROPERTYGET);
         Invoke(store, stores.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(1)});
         Invoke(folders, store.Object(), OutlookDispId::Folders, DISPATCH_PROPERTYGET);
-        Invoke(folder, folders.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(1)});
+        Invoke(folder, folders.Object(), OutlookDispId::Item, DISPATCH_METHOD, {which});
         REQUIRE(folder.Object() != nullptr);
     }
 };
@@ -112,6 +119,16 @@ TEST_CASE("the stand-in refuses what a type-library IDispatch refuses") {
     SUBCASE("wrong flags") {
         Invoke(call, app, OutlookDispId::GetNamespace, DISPATCH_PROPERTYPUT, {Text(L"MAPI")}, true);
         CHECK(call.result == DISP_E_MEMBERNOTFOUND);
+    }
+    SUBCASE("a method asked for as a property, and a property as a method") {
+        Invoke(call, app, OutlookDispId::GetNamespace, DISPATCH_PROPERTYGET, {Text(L"MAPI")});
+        CHECK(call.result == DISP_E_MEMBERNOTFOUND);
+        Call mapi, asMethod;
+        Invoke(mapi, app, OutlookDispId::GetNamespace, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+               {Text(L"MAPI")});
+        REQUIRE(mapi.Object() != nullptr);
+        Invoke(asMethod, mapi.Object(), OutlookDispId::Folders, DISPATCH_METHOD);
+        CHECK(asMethod.result == DISP_E_MEMBERNOTFOUND);
     }
     SUBCASE("an unknown DISPID") {
         Invoke(call, app, 0x999, DISPATCH_METHOD);
@@ -165,23 +182,32 @@ TEST_CASE("the stand-in serves the profile's stores, folders and items") {
     Invoke(count, items.Object(), OutlookDispId::Count, DISPATCH_PROPERTYGET);
     CHECK(count.value.lVal == 2);
 
-    SUBCASE("indexes run from 1 to Count") {
-        Call zero, beyond, first;
+    SUBCASE("an index runs from 1 to Count; a text names an item by its subject") {
+        Call zero, beyond, asText, bySubject, byName;
         Invoke(zero, items.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(0)});
         Invoke(beyond, items.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(3)});
         CHECK(zero.result == DISP_E_EXCEPTION);
         CHECK(zero.scode == DISP_E_BADINDEX);
         CHECK(beyond.scode == DISP_E_BADINDEX);
-        // A number as text converts, as type-library dispatch converts it.
-        Invoke(first, items.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Text(L"1")});
-        REQUIRE(first.Object() != nullptr);
+        // A text is matched against the default property, never read as a number.
+        Invoke(asText, items.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Text(L"1")});
+        CHECK(asText.result == DISP_E_EXCEPTION);
+        CHECK(asText.scode == HRESULT(0x8004010F));
+        Invoke(bySubject, items.Object(), OutlookDispId::Item, DISPATCH_METHOD,
+               {Text(L"Call Bob")});
+        REQUIRE(bySubject.Object() != nullptr);
         Call messageClass;
-        Invoke(messageClass, first.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
+        Invoke(messageClass, bySubject.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
         REQUIRE(messageClass.value.vt == VT_BSTR);
         CHECK(std::wstring(messageClass.value.bstrVal) == L"IPM.Task.Plendrax");
+        server.TasksFolder(byName, Text(L"Shared"));
+        Call sharedCount, sharedItems;
+        Invoke(sharedItems, byName.Object(), OutlookDispId::Items, DISPATCH_PROPERTYGET);
+        Invoke(sharedCount, sharedItems.Object(), OutlookDispId::Count, DISPATCH_PROPERTYGET);
+        CHECK(sharedCount.value.lVal == 2);
     }
-    SUBCASE("a put needs its named DISPID_PROPERTYPUT argument") {
-        Call first, unnamed, named, after;
+    SUBCASE("a class written is the item's own until it is saved") {
+        Call first, unnamed, named, after, again, stored, save, saved, null, nulled;
         Invoke(first, items.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(1)});
         Invoke(unnamed, first.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYPUT,
                {Text(L"IPM.Task")});
@@ -191,6 +217,25 @@ TEST_CASE("the stand-in serves the profile's stores, folders and items") {
         CHECK(named.result == S_OK);
         Invoke(after, first.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
         CHECK(std::wstring(after.value.bstrVal) == L"IPM.Task");
+        // Another reference to the same item reads the store until Save.
+        Invoke(again, items.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(1)});
+        Invoke(stored, again.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
+        CHECK(std::wstring(stored.value.bstrVal) == L"IPM.Task.Plendrax");
+        Invoke(save, first.Object(), OutlookDispId::Save, DISPATCH_METHOD);
+        Invoke(saved, again.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
+        CHECK(std::wstring(saved.value.bstrVal) == L"IPM.Task");
+        // A null BSTR is the empty string.
+        VARIANT nothing;
+        VariantInit(&nothing);
+        nothing.vt = VT_BSTR;
+        Invoke(null, again.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYPUT, {nothing},
+               true);
+        Invoke(nulled, again.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
+        CHECK(SysStringLen(nulled.value.bstrVal) == 0);
+        Call restore;
+        Invoke(restore, again.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYPUT,
+               {Text(L"IPM.Task.Plendrax")}, true);
+        Invoke(restore, again.Object(), OutlookDispId::Save, DISPATCH_METHOD);
     }
     SUBCASE("an item listed in the fault table refuses IDispatch") {
         Call second;
@@ -210,10 +255,12 @@ TEST_CASE("the stand-in serves the profile's stores, folders and items") {
         REQUIRE(second.value.vt == VT_BSTR);
         CHECK(std::wstring(second.value.bstrVal) == L"0A0B");
     }
-    SUBCASE("a new item gets the default form and a discarded one disappears") {
-        Call created, form, formClass, closed, badClose, after;
+    SUBCASE("a new item has the default form and reaches the folder only when saved") {
+        Call created, form, formClass, closed, badClose, unsaved, note, noteClass, typed;
         Invoke(created, items.Object(), OutlookDispId::Add, DISPATCH_METHOD);
         REQUIRE(created.Object() != nullptr);
+        Invoke(unsaved, items.Object(), OutlookDispId::Count, DISPATCH_PROPERTYGET);
+        CHECK(unsaved.value.lVal == 2);
         Invoke(form, created.Object(), OutlookDispId::FormDescription, DISPATCH_PROPERTYGET);
         Invoke(formClass, form.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
         CHECK(std::wstring(formClass.value.bstrVal) == L"IPM.Task.Plendrax");
@@ -221,8 +268,31 @@ TEST_CASE("the stand-in serves the profile's stores, folders and items") {
         CHECK(badClose.scode == E_INVALIDARG);
         Invoke(closed, created.Object(), OutlookDispId::Close, DISPATCH_METHOD, {Long(1)});
         CHECK(closed.result == S_OK);
-        Invoke(after, items.Object(), OutlookDispId::Count, DISPATCH_PROPERTYGET);
-        CHECK(after.value.lVal == 2);
+        // The type is a message class or an OlItemType; a saved one joins the folder.
+        Invoke(note, items.Object(), OutlookDispId::Add, DISPATCH_METHOD, {Text(L"IPM.Note.X")});
+        Invoke(noteClass, note.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
+        CHECK(std::wstring(noteClass.value.bstrVal) == L"IPM.Note.X");
+        Invoke(typed, items.Object(), OutlookDispId::Add, DISPATCH_METHOD, {Long(5)});
+        Call typedClass, saved, counted, last, lastClass;
+        Invoke(typedClass, typed.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
+        CHECK(std::wstring(typedClass.value.bstrVal) == L"IPM.StickyNote");
+        Invoke(saved, typed.Object(), OutlookDispId::Close, DISPATCH_METHOD, {Long(0)});
+        Invoke(counted, items.Object(), OutlookDispId::Count, DISPATCH_PROPERTYGET);
+        CHECK(counted.value.lVal == 3);
+        Invoke(last, items.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(3)});
+        Invoke(lastClass, last.Object(), OutlookDispId::MessageClass, DISPATCH_PROPERTYGET);
+        CHECK(std::wstring(lastClass.value.bstrVal) == L"IPM.StickyNote");
+    }
+    SUBCASE("answers of the fault table: a null string, another type, the object as IUnknown") {
+        Call null, other, unknown;
+        Invoke(null, tasks, OutlookDispId::EntryID, DISPATCH_PROPERTYGET);
+        CHECK(null.result == S_OK);
+        CHECK(null.value.vt == VT_BSTR);
+        CHECK(null.value.bstrVal == nullptr);
+        Invoke(other, tasks, OutlookDispId::EntryID, DISPATCH_PROPERTYGET);
+        CHECK(other.value.vt == VT_I4);
+        Invoke(unknown, tasks, OutlookDispId::Items, DISPATCH_PROPERTYGET);
+        CHECK(unknown.value.vt == VT_UNKNOWN);
     }
     SUBCASE("an inaccessible folder fails its DefaultItemType") {
         Call mapi, storeFolders, store, folders, locked, lockedType;
@@ -269,4 +339,35 @@ TEST_CASE("the stand-in records calls, live objects and releases once too often"
     }
     log = ReadWholeFile("C:\\sandbox\\log\\outlook.log");
     CHECK(log.find("Release object=\"outlook\" after its last release") != std::string::npos);
+}
+
+TEST_CASE("in-process, a busy server rejects calls uncounted for a while, a closed one for good") {
+    DeleteFileA("C:\\sandbox\\log\\calls.log");
+    // Calls 4 on (the creation and its query are 1 and 2) are rejected for 300 ms.
+    Server server(std::string(Profile) + "busy outlook 4 300\r\n"
+                                         "close namespace.Folders Count 1\r\n");
+    Call mapi, stores, first;
+    Invoke(mapi, server.application, OutlookDispId::GetNamespace, DISPATCH_METHOD, {Text(L"MAPI")});
+    Invoke(stores, mapi.Object(), OutlookDispId::Folders, DISPATCH_PROPERTYGET);
+    CHECK(stores.result == RPC_E_CALL_REJECTED);
+    CHECK(stores.value.vt == VT_EMPTY);
+    int rejected = 1;
+    DWORD start = GetTickCount();
+    while (stores.result == RPC_E_CALL_REJECTED && GetTickCount() - start < 5000) {
+        Sleep(20);
+        Invoke(stores, mapi.Object(), OutlookDispId::Folders, DISPATCH_PROPERTYGET);
+        rejected += stores.result == RPC_E_CALL_REJECTED;
+    }
+    REQUIRE(stores.result == S_OK);
+    CHECK(rejected > 1);
+    Invoke(first, stores.Object(), OutlookDispId::Item, DISPATCH_METHOD, {Long(1)});
+    CHECK(first.result == S_OK);
+    Call count, after;
+    Invoke(count, stores.Object(), OutlookDispId::Count, DISPATCH_PROPERTYGET);
+    CHECK(count.result == RPC_E_DISCONNECTED);
+    Invoke(after, first.Object(), OutlookDispId::DefaultItemType, DISPATCH_PROPERTYGET);
+    CHECK(after.result == RPC_E_DISCONNECTED);
+    std::vector<std::string> calls = ReadLines("C:\\sandbox\\log\\calls.log");
+    CHECK(CountContaining(calls, "outlook 4 \"namespace\" Folders") == 1);
+    CHECK(CountContaining(calls, "outlook 6 \"namespace.Folders\" Count") == 1);
 }

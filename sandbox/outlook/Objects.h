@@ -1,0 +1,37 @@
+#pragma once
+// The Outlook stand-in's automation objects and their class factory, served in-process by
+// OutlookStandin.dll and out of process by the local server OutlookStandin.exe (Objects.cpp
+// says what they do).
+#include <windows.h>
+
+#include <ole2.h>
+
+namespace standin {
+
+// {0006F033-0000-0000-C000-000000000046}
+const CLSID CLSID_Application = {
+    0x0006F033, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// The record the objects write: C:\sandbox\log\outlook.log.
+extern const char Log[];
+
+// How the objects reach their client. In-process they see every call the client makes; out of
+// process COM's proxies answer the client's QueryInterface themselves, a closing server ends
+// its process, and a busy one rejects calls through its message filter.
+enum class Serving { InProcess, LocalServer };
+void SetServing(Serving serving);
+
+// The application class's factory (static: it lives as long as the module).
+IClassFactory* Factory();
+
+// Objects still referenced, and locks on the server.
+long LiveObjects();
+long ServerLocks();
+// Called whenever the last object and the last lock have gone (the local server then ends).
+void OnIdle(void (*idle)());
+
+// Whether an incoming IDispatch call is to be rejected now (a busy window that rejects rather
+// than answering RPC_E_SERVERCALL_RETRYLATER).
+bool RejectsIncomingCall();
+
+} // namespace standin
