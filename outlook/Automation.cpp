@@ -1,5 +1,6 @@
 #include "outlook/Automation.h"
 
+#include "outlook/BusyServer.h"
 #include "platform/Outlook.h"
 
 #include <ole2.h>
@@ -54,10 +55,12 @@ struct ExceptionDetails {
     ExceptionDetails() = default;
     ExceptionDetails(const ExceptionDetails&) = delete;
     ExceptionDetails& operator=(const ExceptionDetails&) = delete;
-    ~ExceptionDetails() {
+    ~ExceptionDetails() { Clear(); }
+    void Clear() {
         SysFreeString(info.bstrSource);
         SysFreeString(info.bstrDescription);
         SysFreeString(info.bstrHelpFile);
+        info = EXCEPINFO();
     }
 };
 
@@ -123,6 +126,18 @@ void InvokeMember(const DispatchRef& object, DISPID member, WORD flags, VARIANT*
     UINT argumentError = 0;
     HRESULT hr = object.Get()->Invoke(member, IID_NULL, 0, flags, &parameters, result,
                                       &details.info, &argumentError);
+    // A busy Outlook is asked again for a while (BusyServer.h); an answered call never is.
+    DWORD firstRejection = GetTickCount(), delay = 0;
+    while (IsBusyAnswer(hr) && RetryBusyCall(GetTickCount() - firstRejection, &delay)) {
+        Sleep(delay);
+        details.Clear();
+        if (result != nullptr)
+            VariantClear(result);
+        hr = object.Get()->Invoke(member, IID_NULL, 0, flags, &parameters, result, &details.info,
+                                  &argumentError);
+    }
+    if (!IsBusyAnswer(hr))
+        BusyServerAnswered();
     if (hr == DISP_E_EXCEPTION)
         RaiseException(details);
     if (FAILED(hr))

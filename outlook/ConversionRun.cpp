@@ -2,6 +2,7 @@
 
 #include "mapi/MapiSession.h"
 #include "outlook/Automation.h"
+#include "outlook/BusyServer.h"
 #include "outlook/FolderWalk.h"
 #include "outlook/TaskFolderVisitor.h"
 #include "platform/Outlook.h"
@@ -33,9 +34,11 @@ bool ConversionRun(bool* manualSteps) {
         LastConversion.comResult = CoInitialize(nullptr);
         if (LastConversion.comResult != S_OK)
             return false;
+        BusyServerFilter busyServer; // for this run's COM only
         LastConversion.outlookResult = CreateOutlookApplication(application);
         if (LastConversion.outlookResult != S_OK) {
             application.Release();
+            busyServer.Revoke();
             CoUninitialize();
             return false;
         }
@@ -56,6 +59,7 @@ bool ConversionRun(bool* manualSteps) {
             *manualSteps = true;
         ReleaseMapiSession();
         application.Release();
+        busyServer.Revoke();
         CoUninitialize();
         return true;
     } catch (...) {

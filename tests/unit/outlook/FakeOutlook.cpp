@@ -180,6 +180,8 @@ HRESULT Object::Invoke(DISPID member, REFIID iid, LCID locale, WORD flags, DISPP
         !(rule->arguments == 1 && parameters->rgvarg[0].vt == VT_I4 &&
           parameters->rgvarg[0].lVal == behaviour->index))
         behaviour = nullptr;
+    if (behaviour != nullptr && behaviour->times != 0 && behaviour->seen++ >= behaviour->times)
+        behaviour = nullptr;
     if (behaviour != nullptr) {
         switch (behaviour->what) {
         case Misbehaviour::Fail:

@@ -30,6 +30,8 @@ struct Behaviour {
     HRESULT result = E_FAIL;
     VARIANT odd = {}; // for OddType; owned by the world (cleared at its end)
     long index = 0;   // when not 0, only calls with this VT_I4 argument misbehave
+    int times = 0;    // when not 0, only the first times calls misbehave
+    mutable int seen = 0;
 };
 
 class World;

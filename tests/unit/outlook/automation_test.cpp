@@ -2,6 +2,7 @@
 
 #include "FakeOutlook.h"
 #include "outlook/Automation.h"
+#include "outlook/BusyServer.h"
 #include "platform/Outlook.h"
 
 #include <utility>
@@ -161,6 +162,91 @@ TEST_CASE("a failed call raises _com_error with its HRESULT") {
     owned.Release();
     CHECK(world.violations.empty());
     CHECK(world.LiveReferences() == 0);
+}
+
+TEST_CASE("a busy Outlook is asked again for a bounded time; any other call is made once") {
+    fake::World world;
+    fake::Object* folder = world.Folder("F");
+    fake::Object* item = world.AddItem(folder, "i1", L"IPM.Task.Plendrax");
+    DispatchRef owned(fake::World::Hand(item));
+    BusyServerAnswered();
+    auto Error = [&](void (*call)(const DispatchRef&)) {
+        try {
+            call(owned);
+        } catch (const _com_error& error) {
+            return error.Error();
+        }
+        return S_OK;
+    };
+
+    SUBCASE("rejected for a while, then taken") {
+        Behaviour rejected;
+        rejected.result = RPC_E_CALL_REJECTED;
+        rejected.times = 3;
+        world.Set("i1", "MessageClass", rejected);
+        Behaviour later;
+        later.result = RPC_E_SERVERCALL_RETRYLATER;
+        later.times = 2;
+        world.Set("i1", "Save", later);
+        CHECK(GetStringProperty(owned, OutlookDispId::MessageClass) == "IPM.Task.Plendrax");
+        CallMethod(owned, OutlookDispId::Save, nullptr, 0);
+        CHECK(world.CountCalls("i1.MessageClass") == 4);
+        CHECK(world.CountCalls("i1.Save()") == 3);
+        CHECK(item->saves == 1);
+    }
+    SUBCASE("another failure and a normal call are made once") {
+        world.Fail("i1", "Save", E_FAIL);
+        CHECK(Error([](const DispatchRef& o) { CallMethod(o, OutlookDispId::Save, nullptr, 0); }) ==
+              E_FAIL);
+        CHECK(world.CountCalls("i1.Save()") == 1);
+        GetStringProperty(owned, OutlookDispId::MessageClass);
+        CHECK(world.CountCalls("i1.MessageClass") == 1);
+    }
+    SUBCASE("the wait is bounded, and a server that stays busy costs one wait, not one a call") {
+        DWORD delay = 0;
+        CHECK(RetryBusyCall(0, &delay));
+        CHECK(delay == BusyRetryMs);
+        CHECK(RetryBusyCall(BusyWaitMs - 30, &delay));
+        CHECK(delay == 30);
+        CHECK_FALSE(RetryBusyCall(BusyWaitMs, &delay));
+        // Given up: a rejection fails at once, until some call is answered.
+        Behaviour rejected;
+        rejected.result = RPC_E_CALL_REJECTED;
+        rejected.times = 1;
+        world.Set("i1", "MessageClass", rejected);
+        CHECK(Error([](const DispatchRef& o) {
+                  GetStringProperty(o, OutlookDispId::MessageClass);
+              }) == RPC_E_CALL_REJECTED);
+        CHECK(world.CountCalls("i1.MessageClass") == 1);
+        GetStringProperty(owned, OutlookDispId::MessageClass);
+        CHECK(RetryBusyCall(0, &delay));
+        // COM's message filter, which Windows asks about a rejection, follows the same rule.
+        IMessageFilter* filter = BusyServerFilter::Filter();
+        CHECK(filter->RetryRejectedCall(nullptr, 500, SERVERCALL_REJECTED) == BusyRetryMs);
+        CHECK(filter->RetryRejectedCall(nullptr, BusyWaitMs, SERVERCALL_RETRYLATER) == DWORD(-1));
+        CHECK(filter->RetryRejectedCall(nullptr, 0, SERVERCALL_REJECTED) == DWORD(-1));
+        BusyServerAnswered();
+    }
+    owned.Release();
+    CHECK(world.violations.empty());
+    CHECK(world.LiveReferences() == 0);
+}
+
+TEST_CASE("the message filter is the thread's while the conversion holds it") {
+    REQUIRE(CoInitialize(nullptr) == S_OK);
+    {
+        BusyServerFilter registered;
+        IMessageFilter* current = nullptr;
+        CHECK(CoRegisterMessageFilter(nullptr, &current) == S_OK);
+        CHECK(current == BusyServerFilter::Filter());
+        CoRegisterMessageFilter(current, nullptr);
+        if (current != nullptr)
+            current->Release();
+    }
+    IMessageFilter* after = BusyServerFilter::Filter();
+    CHECK(CoRegisterMessageFilter(nullptr, &after) == S_OK);
+    CHECK(after == nullptr);
+    CoUninitialize();
 }
 
 TEST_CASE("a call on a null reference raises E_POINTER without calling anything") {
