@@ -302,6 +302,12 @@ void ReturnLong(VARIANT* result, long value) {
     result->lVal = value;
 }
 
+const char* FaultKindName(sandbox::FaultKind kind) {
+    return kind == sandbox::FaultKind::AnswerNull        ? "null"
+           : kind == sandbox::FaultKind::AnswerWrongType ? "wrongtype"
+                                                         : "unknown";
+}
+
 // What an "answer" entry makes of a result that was produced.
 void Misanswer(sandbox::FaultKind how, Result kind, VARIANT* result) {
     if (result == nullptr || kind == Result::None)
@@ -425,6 +431,7 @@ HRESULT Object::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* para
     HRESULT hr = iid != IID_NULL ? DISP_E_UNKNOWNINTERFACE
                                  : Check(id, flags, parameters, argumentError, &member, &argument);
     HRESULT scode = S_OK;
+    std::string answered;
     if (hr == S_OK) {
         if (result != nullptr)
             VariantInit(result);
@@ -445,8 +452,10 @@ HRESULT Object::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* para
             scode = E_ACCESSDENIED;
         if (scode == S_OK)
             scode = Perform(*member, argument.vt == VT_EMPTY ? nullptr : &argument, result);
-        if (scode == S_OK && how != sandbox::FaultKind::Fail)
+        if (scode == S_OK && how != sandbox::FaultKind::Fail) {
             Misanswer(how, member->result, result);
+            answered = " answered=" + std::string(FaultKindName(how));
+        }
         if (scode != S_OK) {
             if (result != nullptr)
                 VariantClear(result);
@@ -467,10 +476,10 @@ HRESULT Object::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* para
         snprintf(memberText, sizeof memberText, "DISPID%ld", long(id));
     sandbox::Record(Log,
                     "invoke object=\"%s\" member=%s flags=%u args=[%s] result=%s -> 0x%08lX "
-                    "scode=0x%08lX",
+                    "scode=0x%08lX%s",
                     name.c_str(), memberText, unsigned(flags), arguments.c_str(),
                     result != nullptr ? "yes" : "no", static_cast<unsigned long>(hr),
-                    static_cast<unsigned long>(scode));
+                    static_cast<unsigned long>(scode), answered.c_str());
     return hr;
 }
 

@@ -1,6 +1,7 @@
 // The Outlook stage end to end: the real uninstaller against the stand-in Outlook server and
-// the stand-in MAPI32.DLL, both serving one sandbox profile. Each scenario is a test of its
-// own in a fresh prefix.
+// the stand-in MAPI32.DLL, both serving one sandbox profile. Outlook is a local server of its
+// own, as users have it, unless a scenario says otherwise; after every run its process must
+// be gone. Each scenario is a test of its own in a fresh prefix.
 #include <doctest.h>
 
 #include "app/resources/resource.h"
@@ -67,6 +68,7 @@ const std::vector<TaskFolder> VisitedTaskFolders = {
 struct Scenario {
     std::string profile = BaseProfile;
     bool extendedMapi = true;
+    OutlookServer server = OutlookServer::Local;
     // DLLs named like those the uninstaller loads at run time, planted beside it and in its
     // current directory, C:\cwd.
     bool planted = false;
@@ -79,13 +81,22 @@ void Plant(const std::string& directory) {
 
 struct Outcome {
     RunResult run;
+    bool serverGone = false;          // the local server's process, soon after the run
     std::vector<std::string> outlook; // the stand-in's record
     std::vector<std::string> state;   // the profile after the run, trimmed lines
     std::string documents;            // what was opened
 };
 
+// When a label first showed, relative to the answer to the confirmation; 0 when it never did.
+DWORD LabelShownAfter(const RunResult& run, int id) {
+    for (const LabelChange& change : run.changes)
+        if (change.label.id == id && change.label.visible)
+            return change.tick - run.answerTick;
+    return 0;
+}
+
 Outcome RunScenario(const Scenario& scenario) {
-    RegisterOutlookStandin();
+    RegisterOutlookStandin(scenario.server);
     SetExtendedMapi(scenario.extendedMapi);
     CreateDirectoryA(SANDBOX_DIRECTORY, nullptr);
     CreateDirectoryA(SANDBOX_LOG_DIRECTORY, nullptr);
@@ -108,6 +119,12 @@ Outcome RunScenario(const Scenario& scenario) {
     REQUIRE(outcome.run.started);
     REQUIRE(outcome.run.final.seen);
     REQUIRE(outcome.run.exited);
+    // No Outlook left behind: the server had no client left and has ended, having written
+    // its part of the profile's state.
+    outcome.serverGone = OutlookServersGone(2000);
+    CHECK(outcome.serverGone);
+    if (scenario.server == OutlookServer::Local)
+        CHECK(OutlookServerProcesses().size() == 1);
     outcome.outlook = ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log");
     for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "profile.out"))
         outcome.state.push_back(Trimmed(line));
@@ -139,7 +156,7 @@ void CheckItemCalls(const Outcome& outcome) {
                                   "args=[BSTR:IPM.Task]") == (plendrax ? 1u : 0u));
             CHECK(CountContaining(outcome.outlook, Invoke(item, "Save", DISPATCH_METHOD)) ==
                   (plendrax ? 1u : 0u));
-            CHECK(CountContaining(outcome.outlook, "object=\"" + item + "\"") ==
+            CHECK(CountContaining(outcome.outlook, "invoke object=\"" + item + "\"") ==
                   (plendrax ? 3u : 1u));
         }
     }
@@ -182,12 +199,9 @@ std::string FolderLine(const Outcome& outcome, const std::string& name) {
 
 } // namespace
 
-TEST_CASE("outlook_all_done: the Plendrax form is reset, the items converted, string 5") {
-    // DLLs planted beside the uninstaller and in its current directory are never loaded: the
-    // run is the full run with the system's own (here the stand-ins).
-    Scenario scenario;
-    scenario.planted = true;
-    Outcome outcome = RunScenario(scenario);
+// DLLs planted beside the uninstaller and in its current directory are never loaded: the run
+// is the full run with the system's own (here the stand-ins).
+void CheckAllDone(const Outcome& outcome) {
     INFO(DescribeRun(outcome.run));
     CHECK(ReadLines(SANDBOX_LOG_DIRECTORY "planted.log").empty());
     CHECK(FileExists(SANDBOX_UNINSTALLER_DIRECTORY "MAPI32.DLL"));
@@ -218,6 +232,117 @@ TEST_CASE("outlook_all_done: the Plendrax form is reset, the items converted, st
             firstItem = n;
     }
     CHECK(reset < firstItem);
+    for (int id : {IDC_FILES_RESULT, IDC_REGISTRY_RESULT, IDC_SHORTCUT_RESULT})
+        CHECK(LabelText(outcome.run, id) == "Done");
+    CHECK(!FileExists(SANDBOX_INSTALL_DIRECTORY));
+}
+
+TEST_CASE("outlook_all_done: the Plendrax form is reset, the items converted, string 5") {
+    Scenario scenario;
+    scenario.planted = true;
+    CheckAllDone(RunScenario(scenario));
+}
+
+TEST_CASE("outlook_all_done_inprocess: the same end state with Outlook's in-process server") {
+    Scenario scenario;
+    scenario.planted = true;
+    scenario.server = OutlookServer::InProcess;
+    CheckAllDone(RunScenario(scenario));
+}
+
+TEST_CASE("outlook_busy: rejected at the walk's start, busy again midway; all converted once") {
+    Scenario scenario;
+    // The walk's first call (the 4th: creation, namespace, its folders) and what follows are
+    // rejected for two seconds; later an item's calls are answered RETRYLATER for one.
+    scenario.profile += "busy outlook 4 2000\nbusy outlook 40 1000 retrylater\n";
+    Outcome outcome = RunScenario(scenario);
+    INFO(DescribeRun(outcome.run));
+    CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
+    CHECK(outcome.run.final.text == UninstallerString(IDS_UNINSTALLED));
+    CHECK(CountContaining(outcome.outlook, "busy: incoming call rejected") >= 2);
+    CHECK(CountContaining(outcome.outlook, "-> 0x8001010A") >= 2);
+    CHECK(FolderLine(outcome, "Tasks") ==
+          "folder \"Tasks\" type=3 id=00AA01 msgclass=\"IPM.Task\" displayname=\"Task\"");
+    CHECK(ItemLines(outcome) == ConvertedItems);
+    CheckItemCalls(outcome);
+    CheckReferences(outcome);
+}
+
+TEST_CASE("outlook_busy_too_long: the stage fails after the bounded wait, the rest runs") {
+    Scenario scenario;
+    scenario.profile += "busy outlook 4 60000\n";
+    Outcome outcome = RunScenario(scenario);
+    INFO(DescribeRun(outcome.run));
+    CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == UninstallerString(IDS_FAILED));
+    // Ten seconds of asking again, then at once "Failed" (Outlook's start takes about one).
+    DWORD failedAfter = LabelShownAfter(outcome.run, IDC_CONVERT_RESULT);
+    CHECK(failedAfter >= 10000);
+    CHECK(failedAfter < 10000 + 8000);
+    for (int id : {IDC_FILES_RESULT, IDC_REGISTRY_RESULT, IDC_SHORTCUT_RESULT})
+        CHECK(LabelText(outcome.run, id) == "Done");
+    CHECK(outcome.run.final.text == UninstallerString(IDS_NOT_ALL_REMOVED_MANUAL));
+    CHECK(outcome.documents.find("UninstallPX.doc") != std::string::npos);
+    CHECK(CountContaining(outcome.outlook, "member=Count") == 0);
+    CHECK(CountContaining(outcome.state, "saved=1") == 0);
+    CheckReferences(outcome);
+}
+
+TEST_CASE("outlook_server_closes: Outlook ends midway; Failed, string 8, the removal done") {
+    Scenario scenario;
+    // During the save of the Tasks folder's last Plendrax item.
+    scenario.profile += "close \"Personal Folders/Tasks#5\" Save 1\n";
+    Outcome outcome = RunScenario(scenario);
+    INFO(DescribeRun(outcome.run));
+    CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == UninstallerString(IDS_FAILED));
+    for (int id : {IDC_FILES_RESULT, IDC_REGISTRY_RESULT, IDC_SHORTCUT_RESULT})
+        CHECK(LabelText(outcome.run, id) == "Done");
+    CHECK(outcome.run.final.text == UninstallerString(IDS_NOT_ALL_REMOVED_MANUAL));
+    CHECK(outcome.run.final.icon == MB_ICONEXCLAMATION);
+    CHECK(outcome.documents.find("UninstallPX.doc") != std::string::npos);
+    // The run's own length is its pauses (three of a second, one after the document) and
+    // little more: no call waited on the closed server.
+    CHECK(outcome.run.final.tick - outcome.run.answerTick < 4000 + 8000);
+    CHECK(CountContaining(outcome.outlook, "server closes") == 1);
+    // What was saved before the close stays; the item being saved and all after it do not.
+    CHECK(FolderLine(outcome, "Tasks") ==
+          "folder \"Tasks\" type=3 id=00AA01 msgclass=\"IPM.Task\" displayname=\"Task\"");
+    std::vector<std::string> expected = ConvertedItems;
+    expected[5] = "item \"IPM.Task.Plendrax\" saved=0"; // Tasks#5
+    expected[6] = "item \"IPM.Task.Plendrax\" saved=0"; // Projects
+    expected[9] = "item \"IPM.Task.Plendrax\" saved=0"; // Old tasks
+    CHECK(ItemLines(outcome) == expected);
+}
+
+TEST_CASE("outlook_bad_answers: odd answers across the process boundary skip, never crash") {
+    Scenario scenario;
+    scenario.profile +=
+        // An item handed back as IUnknown that refuses IDispatch: the query crosses to Outlook.
+        "answer \"Personal Folders/Tasks.Items\" Item 1 unknown\n"
+        "fail \"Personal Folders/Tasks#1\" IDispatch *\n"
+        // A null class, a class of another type, a null entry id, a folder type as text.
+        "answer \"Personal Folders/Tasks#5\" MessageClass 1 null\n"
+        "answer \"Archive/Old tasks#2\" MessageClass 1 wrongtype\n"
+        "answer \"Personal Folders/Tasks\" EntryID 1 null\n"
+        "answer \"Personal Folders/Inbox\" DefaultItemType 1 wrongtype\n";
+    Outcome outcome = RunScenario(scenario);
+    INFO(DescribeRun(outcome.run));
+    CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
+    CHECK(outcome.run.final.text == UninstallerString(IDS_UNINSTALLED_MANUAL));
+    CHECK(outcome.documents.find("UninstallPX.doc") != std::string::npos);
+    for (const char* answer : {"answered=unknown", "answered=null", "answered=wrongtype"})
+        CHECK(CountContaining(outcome.outlook, answer) >= 1);
+    CHECK(CountContaining(outcome.outlook, "QueryInterface object=\"Personal Folders/Tasks#1\"") ==
+          1);
+    // Only the item nothing odd happened to is converted; the form reset could not be made.
+    std::vector<std::string> expected = ConvertedItems;
+    expected[1] = "item \"IPM.Task.Plendrax\" saved=0"; // Tasks#1, refused IDispatch
+    expected[5] = "item \"IPM.Task.Plendrax\" saved=0"; // Tasks#5, null class
+    expected[9] = "item \"IPM.Task.Plendrax\" saved=0"; // Old tasks#2, class of another type
+    CHECK(ItemLines(outcome) == expected);
+    CHECK(FolderLine(outcome, "Tasks") == "folder \"Tasks\" type=3 id=00AA01 "
+                                          "msgclass=\"IPM.Task.Plendrax\" "
+                                          "displayname=\"Plendrax\"");
+    CheckReferences(outcome);
 }
 
 TEST_CASE("outlook_no_extended_mapi: items converted, no probe, string 7, document opened") {
