@@ -486,37 +486,40 @@ HRESULT Object::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* para
 // Item of a collection: by index from 1 to Count, or by the name (a folder) or subject (an
 // item) that the text matches.
 HRESULT Object::Fetch(VARIANT* argument, VARIANT* result) {
-    bool byName = argument->vt == VT_BSTR;
-    std::string wanted = byName ? Narrow(argument->bstrVal) : std::string();
-    long index = byName ? 0 : argument->lVal;
+    bool items = kind == Kind::Items;
+    // Folders are few; a folder's items are taken one at a time, as a folder may hold 100,000.
     std::vector<int> entries;
     if (kind == Kind::Stores)
         entries = sandbox::Stores();
     else if (kind == Kind::Folders)
         entries = handle != 0 ? sandbox::FolderChildren(handle) : sandbox::StoreFolders(store);
-    else if (handle != 0)
-        entries = sandbox::FolderItems(handle);
-    if (byName) {
-        for (size_t n = 0; n < entries.size() && index == 0; ++n) {
-            std::string entryName = kind == Kind::Stores    ? sandbox::StoreName(entries[n])
-                                    : kind == Kind::Folders ? sandbox::FolderName(entries[n])
-                                                            : sandbox::ItemSubject(entries[n]);
+    long count =
+        items ? (handle != 0 ? sandbox::FolderItemCount(handle) : 0) : long(entries.size());
+    long index = 0;
+    if (argument->vt == VT_BSTR) {
+        std::string wanted = Narrow(argument->bstrVal);
+        for (long n = 1; n <= count && index == 0; ++n) {
+            std::string entryName = items ? sandbox::ItemSubject(sandbox::FolderItemAt(handle, n))
+                                    : kind == Kind::Folders
+                                        ? sandbox::FolderName(entries[size_t(n) - 1])
+                                        : sandbox::StoreName(entries[size_t(n) - 1]);
             if (entryName == wanted)
-                index = long(n + 1);
+                index = n;
         }
         if (index == 0)
             return NotFound;
+    } else {
+        index = argument->lVal;
     }
-    if (index < 1 || size_t(index) > entries.size())
+    if (index < 1 || index > count)
         return DISP_E_BADINDEX;
-    int entry = entries[size_t(index) - 1];
     if (kind == Kind::Stores)
-        ReturnObject(result, RootObject(entry));
+        ReturnObject(result, RootObject(entries[size_t(index) - 1]));
     else if (kind == Kind::Folders)
-        ReturnObject(result, FolderObject(entry));
+        ReturnObject(result, FolderObject(entries[size_t(index) - 1]));
     else // the item's path, without searching the folder for it
         ReturnObject(result,
-                     NewObject(Kind::Item, entry,
+                     NewObject(Kind::Item, sandbox::FolderItemAt(handle, index),
                                name.substr(0, name.size() - 6) + "#" + std::to_string(index)));
     return S_OK;
 }
