@@ -24,8 +24,8 @@ class RetryingFilter : public IMessageFilter {
     DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
         return SERVERCALL_ISHANDLED;
     }
-    // dwTickCount is the time since the call was first rejected; -1 cancels the call, which
-    // then fails with RPC_E_CALL_REJECTED.
+    // elapsed is the time since the call was made; -1 cancels the call, which then fails with
+    // RPC_E_CALL_REJECTED.
     DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD elapsed, DWORD) override {
         DWORD delay = 0;
         return RetryBusyCall(elapsed, &delay) ? delay : DWORD(-1);
