@@ -274,10 +274,11 @@ TEST_CASE("outlook_busy_too_long: the stage fails after the bounded wait, the re
     Outcome outcome = RunScenario(scenario);
     INFO(DescribeRun(outcome.run));
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == UninstallerString(IDS_FAILED));
-    // Ten seconds of asking again, then at once "Failed" (Outlook's start takes about one).
+    // Ten seconds of asking again, then at once "Failed" (Outlook's start takes about one),
+    // well before the server's busy minute is over; the margin is for a loaded machine.
     DWORD failedAfter = LabelShownAfter(outcome.run, IDC_CONVERT_RESULT);
     CHECK(failedAfter >= 10000);
-    CHECK(failedAfter < 10000 + 8000);
+    CHECK(failedAfter < 10000 + 20000);
     for (int id : {IDC_FILES_RESULT, IDC_REGISTRY_RESULT, IDC_SHORTCUT_RESULT})
         CHECK(LabelText(outcome.run, id) == "Done");
     CHECK(outcome.run.final.text == UninstallerString(IDS_NOT_ALL_REMOVED_MANUAL));
@@ -300,8 +301,8 @@ TEST_CASE("outlook_server_closes: Outlook ends midway; Failed, string 8, the rem
     CHECK(outcome.run.final.icon == MB_ICONEXCLAMATION);
     CHECK(outcome.documents.find("UninstallPX.doc") != std::string::npos);
     // The run's own length is its pauses (three of a second, one after the document) and
-    // little more: no call waited on the closed server.
-    CHECK(outcome.run.final.tick - outcome.run.answerTick < 4000 + 8000);
+    // little more: no call waited on the closed server (the margin is for a loaded machine).
+    CHECK(outcome.run.final.tick - outcome.run.answerTick < 4000 + 20000);
     CHECK(CountContaining(outcome.outlook, "server closes") == 1);
     // What was saved before the close stays; the item being saved and all after it do not.
     CHECK(FolderLine(outcome, "Tasks") ==
