@@ -16,13 +16,17 @@ HANDLE logFile = INVALID_HANDLE_VALUE;
 
 const char defaultLogName[] = "UninstallPX.log";
 
-// wnsprintfA, but the text is terminated whatever the platform does on a cut.
+// wvnsprintfA, but the text is terminated whatever the platform does on a cut.
+void FormatList(char* text, size_t size, const char* format, va_list arguments) {
+    wvnsprintfA(text, int(size), format, arguments);
+    text[size - 1] = '\0';
+}
+
 void Format(char* text, size_t size, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    wvnsprintfA(text, int(size), format, arguments);
+    FormatList(text, size, format, arguments);
     va_end(arguments);
-    text[size - 1] = '\0';
 }
 
 bool IsSeparator(char c) {
@@ -154,9 +158,8 @@ void LogLine(const char* format, ...) {
     char text[1025];
     va_list arguments;
     va_start(arguments, format);
-    wvnsprintfA(text, sizeof text, format, arguments);
+    FormatList(text, sizeof text, format, arguments);
     va_end(arguments);
-    text[sizeof text - 1] = '\0';
     WriteLine("", text, std::strlen(text));
 }
 

@@ -6,6 +6,7 @@
 #include "sandbox/user/WindowDriver.h"
 
 #include <string>
+#include <vector>
 
 // The staged uninstaller with the given command-line tail.
 inline RunOptions Uninstaller(const std::string& tail) {
@@ -13,6 +14,24 @@ inline RunOptions Uninstaller(const std::string& tail) {
     options.applicationPath = SANDBOX_UNINSTALLER;
     options.commandLine = "\"" SANDBOX_UNINSTALLER "\" " + tail;
     return options;
+}
+
+// The steps of a run's progress window, in order: each result label coming into view, each
+// stage label being enabled.
+inline std::vector<LabelChange> LabelSteps(const RunResult& run) {
+    std::vector<LabelState> current = run.initialLabels;
+    std::vector<LabelChange> steps;
+    for (const LabelChange& change : run.changes) {
+        for (LabelState& label : current) {
+            if (label.id != change.label.id)
+                continue;
+            if ((!label.visible && change.label.visible) ||
+                (!label.enabled && change.label.enabled))
+                steps.push_back(change);
+            label = change.label;
+        }
+    }
+    return steps;
 }
 
 // Runs it; it must start, end by itself in time and exit with 0.

@@ -17,9 +17,6 @@
 
 namespace {
 
-const char* const productFiles[] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
-                                    "Plendrax.exe", "Setup.exe"};
-
 std::string FilesResult(const RunResult& run) {
     for (const LabelState& label : run.finalLabels)
         if (label.id == IDC_FILES_RESULT)
@@ -36,9 +33,9 @@ void MakeDirectories(const std::string& path) {
 // An installation of the five files in directory (which ends with a backslash).
 void Install(const std::string& directory) {
     MakeDirectories(directory);
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CreateFileWithText(directory + file, "product");
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         REQUIRE(FileExists(directory + file));
 }
 
@@ -61,7 +58,7 @@ struct Sentinels {
         Add("C:\\Program Files\\Corvenhalde\\PlendraxSetup.exe");
         Add(SANDBOX_UNINSTALLER_DIRECTORY "keep.txt");
         if (stagedInstallation)
-            for (const char* file : productFiles)
+            for (const char* file : ProductFiles)
                 paths.push_back(std::string(SANDBOX_INSTALL_DIRECTORY) + file);
         paths.push_back(SANDBOX_UNINSTALLER);
         paths.push_back("C:\\windows\\system32\\kernel32.dll");
@@ -75,7 +72,7 @@ struct Sentinels {
 };
 
 void CheckGone(const std::string& directory) {
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(directory + file));
 }
 
@@ -136,7 +133,7 @@ TEST_CASE("long_directories: 244 characters are removed whole, 300 refused") {
     run = Run(Uninstaller("%" + tooLong));
     CHECK(run.final.seen);
     CHECK(FilesResult(run) == "Failed");
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK(FileExists(cut + file));
     sentinels.Check();
 }

@@ -16,8 +16,6 @@
 
 namespace {
 
-const char* const productFiles[] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
-                                    "Plendrax.exe", "Setup.exe"};
 const std::string installDirectory = SANDBOX_INSTALL_DIRECTORY;
 const std::string logs = "C:\\Logs\\";
 
@@ -34,13 +32,6 @@ store "Archive" id=0E0F1011
   folder "Old tasks" type=3 id=00BB01
     item "IPM.Task.Plendrax"
 )";
-
-std::string DesktopShortcut() {
-    return ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
-}
-std::string StartMenuShortcut() {
-    return ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
-}
 
 std::string DefaultLog() {
     char directory[MAX_PATH] = "";
@@ -80,7 +71,7 @@ std::vector<std::string> Traces() {
     auto note = [&](const std::string& what, bool present) {
         traces.push_back(what + (present ? ": present" : ": gone"));
     };
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         note(installDirectory + file, FileExists(installDirectory + file));
     note(SANDBOX_INSTALL_DIRECTORY, FileExists(SANDBOX_INSTALL_DIRECTORY));
     note(SANDBOX_INSTALL_PARENT, FileExists(SANDBOX_INSTALL_PARENT));
@@ -90,9 +81,9 @@ std::vector<std::string> Traces() {
          KeyExists(HKEY_CURRENT_USER, "Software\\Corvenhalde\\Plendrax"));
     note(SANDBOX_OTHER_PRODUCT_KEY,
          ValueExists(HKEY_CURRENT_USER, SANDBOX_OTHER_PRODUCT_KEY, "Licensee"));
-    note(DesktopShortcut(), FileExists(DesktopShortcut()));
-    note(StartMenuShortcut(), FileExists(StartMenuShortcut()));
-    std::string own = ShellFolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
+    note(ShortcutIn(CSIDL_DESKTOPDIRECTORY), FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
+    note(ShortcutIn(CSIDL_COMMON_PROGRAMS), FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
+    std::string own = ShortcutIn(CSIDL_PROGRAMS);
     note(own, FileExists(own));
     note(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc",
          FileExists(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc"));
@@ -101,7 +92,7 @@ std::vector<std::string> Traces() {
 
 const std::vector<std::string> Installed = [] {
     std::vector<std::string> traces;
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         traces.push_back(installDirectory + file + ": present");
     for (const std::string& other :
          {std::string(SANDBOX_INSTALL_DIRECTORY), std::string(SANDBOX_INSTALL_PARENT),
@@ -116,8 +107,8 @@ void CheckNothingTouched() {
     std::vector<std::string> traces = Traces();
     for (const std::string& trace : Installed)
         CHECK(CountContaining(traces, trace) == 1);
-    CHECK(FileExists(DesktopShortcut()));
-    CHECK(FileExists(StartMenuShortcut()));
+    CHECK(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
+    CHECK(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
     CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
     CHECK(ValueExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY, "TaskOrder"));
     CHECK(RestoreRequests().empty());
@@ -157,14 +148,14 @@ size_t Count(const std::vector<std::string>& events, const std::string& event) {
 
 // The lines that name each of the product's traces the run removed.
 void CheckRemovalsLogged(const std::vector<std::string>& events) {
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK(Count(events, "File " + installDirectory + file + ": removed") == 1);
     CHECK(Count(events, "Directory " SANDBOX_INSTALL_PARENT "\\Plendrax: removed") == 1);
     CHECK(Count(events, "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY ": removed") ==
           1);
     CHECK(Count(events, "Registry key HKEY_CURRENT_USER\\" SANDBOX_SETTINGS_KEY ": removed") == 1);
-    CHECK(Count(events, "Shortcut " + DesktopShortcut() + ": removed") == 1);
-    CHECK(Count(events, "Shortcut " + StartMenuShortcut() + ": removed") == 1);
+    CHECK(Count(events, "Shortcut " + ShortcutIn(CSIDL_DESKTOPDIRECTORY) + ": removed") == 1);
+    CHECK(Count(events, "Shortcut " + ShortcutIn(CSIDL_COMMON_PROGRAMS) + ": removed") == 1);
 }
 
 // The stages started and ended in their order, each once.
@@ -204,23 +195,6 @@ void Restage() {
         REQUIRE(CountContaining(traces, trace) == 1);
 }
 
-// The labels' steps of an interactive run: each result shown, each next stage enabled.
-std::vector<LabelChange> Steps(const RunResult& run) {
-    std::vector<LabelState> current = run.initialLabels;
-    std::vector<LabelChange> steps;
-    for (const LabelChange& change : run.changes) {
-        for (LabelState& label : current) {
-            if (label.id != change.label.id)
-                continue;
-            if ((!label.visible && change.label.visible) ||
-                (!label.enabled && change.label.enabled))
-                steps.push_back(change);
-            label = change.label;
-        }
-    }
-    return steps;
-}
-
 } // namespace
 
 TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run: the same end") {
@@ -238,7 +212,7 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     CHECK(run.final.icon == MB_ICONINFORMATION);
     CHECK(run.progressVisibleBehindFinal);
     std::vector<int> order;
-    std::vector<LabelChange> steps = Steps(run);
+    std::vector<LabelChange> steps = LabelSteps(run);
     for (const LabelChange& step : steps)
         order.push_back(step.label.id);
     if (!order.empty() && order.front() == 1001)
@@ -340,7 +314,7 @@ TEST_CASE("quiet_manual_steps: without Extended MAPI exit 1, then 1603; the defa
     std::vector<std::string> second(header.base() - 1, events.end());
     CheckStagesLogged(second, results);
     CHECK(Count(second, "File " + installDirectory + "Setup.exe: not present") == 1);
-    CHECK(Count(second, "Shortcut " + StartMenuShortcut() + ": not present") == 1);
+    CHECK(Count(second, "Shortcut " + ShortcutIn(CSIDL_COMMON_PROGRAMS) + ": not present") == 1);
     CHECK(Count(second, "Outcome: message 8 (not shown: unattended): " +
                             OneLine(UninstallerString(8))) == 1);
 }
@@ -353,10 +327,10 @@ TEST_CASE("quiet_unwritable_log: a log that cannot be written changes nothing") 
     // A stage fails: 1603, whether or not the log can be written.
     CHECK(RunQuiet("/quiet /log=" + logs + "missing\\px.log %" + installDirectory) == 1603);
     CHECK(ReadWholeFile(installDirectory + "My notes.txt") == "keep me");
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(installDirectory + file));
     CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
-    CHECK_FALSE(FileExists(StartMenuShortcut()));
+    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
     CHECK(CountContaining(SplitLines(ReadWholeFile(SANDBOX_LOG_DIRECTORY "profile.out")),
                           "item \"IPM.Task\" saved=1") == 3);
     CHECK(RestoreRequests().size() == 2);

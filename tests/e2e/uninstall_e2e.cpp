@@ -15,8 +15,6 @@
 
 namespace {
 
-const char* const productFiles[] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
-                                    "Plendrax.exe", "Setup.exe"};
 const std::string installDirectory = SANDBOX_INSTALL_DIRECTORY;
 
 const std::string text3 =
@@ -28,23 +26,13 @@ const std::string text8 = text3 +
                           "Outlook. Please consult the document UninstallPX.doc, which should "
                           "now be open.";
 
-std::string DesktopShortcut() {
-    return ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
-}
-std::string StartMenuShortcut() {
-    return ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
-}
-std::string UsersOwnShortcut() {
-    return ShellFolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
-}
-
 void CheckInstallationIntact() {
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK(FileExists(installDirectory + file));
     CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
     CHECK(ValueExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY, "TaskOrder"));
-    CHECK(FileExists(DesktopShortcut()));
-    CHECK(FileExists(StartMenuShortcut()));
+    CHECK(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
+    CHECK(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
 }
 
 // Exactly the product's traces are gone; everything around them is still there.
@@ -53,9 +41,9 @@ void CheckRegistryAndShortcutsRemoved() {
     CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Corvenhalde\\Plendrax"));
     CHECK(ValueExists(HKEY_CURRENT_USER, SANDBOX_OTHER_PRODUCT_KEY, "Licensee"));
     CHECK(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"));
-    CHECK_FALSE(FileExists(DesktopShortcut()));
-    CHECK_FALSE(FileExists(StartMenuShortcut()));
-    CHECK(FileExists(UsersOwnShortcut()));
+    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
+    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
+    CHECK(FileExists(ShortcutIn(CSIDL_PROGRAMS)));
     CHECK(FileExists(SANDBOX_UNINSTALLER));
     CHECK(FileExists(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc"));
     CHECK(FileExists("C:\\Program Files\\Common Files"));
@@ -67,28 +55,6 @@ const LabelState* Label(const std::vector<LabelState>& labels, int id) {
             return &label;
     }
     return nullptr;
-}
-
-// The moments a result label came into view or a stage label was enabled, in order.
-struct Step {
-    int id;
-    DWORD tick;
-};
-std::vector<Step> Steps(const RunResult& run) {
-    std::vector<Step> steps;
-    std::vector<LabelState> current = run.initialLabels;
-    for (const LabelChange& change : run.changes) {
-        for (LabelState& label : current) {
-            if (label.id != change.label.id)
-                continue;
-            bool shown = !label.visible && change.label.visible;
-            bool enabled = !label.enabled && change.label.enabled;
-            if (shown || enabled)
-                steps.push_back({label.id, change.tick});
-            label = change.label;
-        }
-    }
-    return steps;
 }
 
 void CheckInitialLabels(const RunResult& run) {
@@ -122,19 +88,19 @@ void CheckInitialLabels(const RunResult& run) {
 
 // The labels change in the run's order, the stages about a second apart.
 void CheckLabelOrder(const RunResult& run) {
-    std::vector<Step> steps = Steps(run);
+    std::vector<LabelChange> steps = LabelSteps(run);
     std::vector<int> order;
-    for (const Step& step : steps)
-        order.push_back(step.id);
+    for (const LabelChange& step : steps)
+        order.push_back(step.label.id);
     // The first result may be set before the window is first seen.
     if (!order.empty() && order.front() == 1001)
         order.insert(order.begin(), 1004);
     CHECK(order == std::vector<int>{1004, 1001, 1005, 1002, 1006, 1003, 1007});
     for (size_t i = 1; i + 1 < steps.size(); ++i) {
-        if (steps[i].id < 1004 && steps[i + 1].id >= 1004) {
+        if (steps[i].label.id < 1004 && steps[i + 1].label.id >= 1004) {
             // enable stage N, one second's pause, stage N's result
             DWORD gap = steps[i + 1].tick - steps[i].tick;
-            CAPTURE(steps[i].id);
+            CAPTURE(steps[i].label.id);
             CHECK(gap >= 900);
             CHECK(gap < 5000);
         }
@@ -222,7 +188,7 @@ TEST_CASE("full_run: every trace of the product goes and nothing else") {
     CHECK(run.progressOpenAfterClose);
     CheckFinalBox(run, text8, MB_ICONEXCLAMATION);
 
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(installDirectory + file));
     CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
     CHECK_FALSE(FileExists(SANDBOX_INSTALL_PARENT));
@@ -237,7 +203,7 @@ TEST_CASE("user_file: a file the user added survives and fails the files stage")
     INFO(DescribeRun(run));
     CheckFinalLabels(run, "Failed", "Failed", "Done", "Done");
     CheckFinalBox(run, text8, MB_ICONEXCLAMATION);
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(installDirectory + file));
     CHECK(ReadWholeFile(installDirectory + "My notes.txt") == "keep me");
     CHECK(FileExists(SANDBOX_INSTALL_PARENT));
@@ -326,14 +292,14 @@ TEST_CASE("restore_sequence: the end request carries the begin request's number"
 
 TEST_CASE("empty_directory: \"%\" alone deletes nothing in the current directory") {
     CreateDirectoryA("C:\\work", nullptr);
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CreateFileWithText(std::string("C:\\work\\") + file, "somebody else's");
     RunOptions options = Uninstaller("%");
     options.currentDirectory = "C:\\work";
     RunResult run = Run(options);
     INFO(DescribeRun(run));
     CheckFinalLabels(run, "Failed", "Failed", "Done", "Done");
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK(ReadWholeFile(std::string("C:\\work\\") + file) == "somebody else's");
     CHECK(FileExists(installDirectory + "Setup.exe"));
 }

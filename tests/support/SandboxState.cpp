@@ -148,6 +148,13 @@ std::string ShellFolderPath(int csidl) {
     return path;
 }
 
+std::string ShortcutIn(int csidl) {
+    return ShellFolderPath(csidl) + "\\Plendrax.lnk";
+}
+
+const char* const ProductFiles[5] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
+                                     "Plendrax.exe", "Setup.exe"};
+
 namespace {
 
 // "name=value" fields of a record line; the last field's value runs to the line's end.

@@ -36,6 +36,11 @@ std::string UninstallerString(UINT id);
 
 // The shell folder's path, e.g. CSIDL_DESKTOPDIRECTORY.
 std::string ShellFolderPath(int csidl);
+// The product's shortcut in that shell folder.
+std::string ShortcutIn(int csidl);
+
+// The five files the product installs, in the order they are deleted.
+extern const char* const ProductFiles[5];
 
 // One System Restore request as the stand-in recorded it.
 struct RestoreRequest {

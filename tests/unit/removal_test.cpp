@@ -14,9 +14,6 @@
 
 namespace {
 
-const char* const productFiles[] = {"Plendrax.chm", "UninstallPX.doc", "pad_file.xml",
-                                    "Plendrax.exe", "Setup.exe"};
-
 void Touch(const std::string& path) {
     REQUIRE(CreateFileWithText(path));
 }
@@ -25,7 +22,7 @@ void Touch(const std::string& path) {
 std::string MakeInstallation(const std::string& parent, const std::string& name,
                              std::vector<std::string> files = {}) {
     if (files.empty())
-        files.assign(std::begin(productFiles), std::end(productFiles));
+        files.assign(std::begin(ProductFiles), std::end(ProductFiles));
     CreateDirectoryA(parent.c_str(), nullptr);
     std::string directory = parent + "\\" + name;
     CreateDirectoryA(directory.c_str(), nullptr);
@@ -39,7 +36,7 @@ std::string MakeInstallation(const std::string& parent, const std::string& name,
 TEST_CASE("the program files stage deletes the five files and the emptied directories") {
     std::string directory = MakeInstallation("C:\\t1", "Plendrax");
     CHECK(RemoveProgramFiles((directory + "\\").c_str()));
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(directory + "\\" + file));
     CHECK_FALSE(FileExists(directory));
     CHECK_FALSE(FileExists("C:\\t1"));
@@ -54,7 +51,7 @@ TEST_CASE("a file the user added keeps the directory and fails the stage") {
     Touch(directory + "\\notes.txt");
     Touch("C:\\t2\\other.txt");
     CHECK_FALSE(RemoveProgramFiles((directory + "\\").c_str()));
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(directory + "\\" + file));
     CHECK(FileExists(directory + "\\notes.txt"));
     CHECK(FileExists("C:\\t2\\other.txt"));
@@ -75,7 +72,7 @@ TEST_CASE("the directory's text is a plain prefix of each file name") {
         CHECK_FALSE(RemoveProgramFiles("C:\\t4\\Plendrax"));
         CHECK_FALSE(FileExists("C:\\t4\\PlendraxPlendrax.exe"));
         CHECK_FALSE(FileExists("C:\\t4\\PlendraxSetup.exe"));
-        for (const char* file : productFiles)
+        for (const char* file : ProductFiles)
             CHECK(FileExists(directory + "\\" + file));
     }
     SUBCASE("two trailing separators: the same directory is tried twice, not the one above") {
@@ -123,7 +120,7 @@ TEST_CASE("an empty installation directory deletes nothing in the current direct
     std::string directory = MakeInstallation("C:\\t8", "cwd");
     REQUIRE(SetCurrentDirectoryA(directory.c_str()));
     CHECK_FALSE(RemoveProgramFiles(""));
-    for (const char* file : productFiles)
+    for (const char* file : ProductFiles)
         CHECK(FileExists(directory + "\\" + file));
     SetCurrentDirectoryA("C:\\");
 }
@@ -194,9 +191,9 @@ TEST_CASE("once the maker's other product is gone the maker's key goes too") {
 }
 
 TEST_CASE("the shortcut stage deletes the desktop and all-users Start menu shortcuts") {
-    std::string desktop = ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
-    std::string common = ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
-    std::string own = ShellFolderPath(CSIDL_PROGRAMS) + "\\Plendrax.lnk";
+    std::string desktop = ShortcutIn(CSIDL_DESKTOPDIRECTORY);
+    std::string common = ShortcutIn(CSIDL_COMMON_PROGRAMS);
+    std::string own = ShortcutIn(CSIDL_PROGRAMS);
     REQUIRE(FileExists(desktop));
     REQUIRE(FileExists(common));
     REQUIRE(FileExists(own));
@@ -210,8 +207,8 @@ TEST_CASE("the shortcut stage deletes the desktop and all-users Start menu short
 
 // The cases below run after the one above, with both shortcuts gone.
 TEST_CASE("the shortcut stage's result is the Start menu deletion's alone") {
-    std::string desktop = ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
-    std::string common = ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    std::string desktop = ShortcutIn(CSIDL_DESKTOPDIRECTORY);
+    std::string common = ShortcutIn(CSIDL_COMMON_PROGRAMS);
     REQUIRE_FALSE(FileExists(common));
     CHECK_FALSE(RemoveShortcuts());
 
@@ -298,8 +295,8 @@ TEST_CASE("every trace a stage acts on is reported with the error code of its ow
          {Trace::RegistryKey, HKEY_CURRENT_USER, "Software\\Corvenhalde", "<none>",
           ERROR_FILE_NOT_FOUND}});
 
-    std::string desktop = ShellFolderPath(CSIDL_DESKTOPDIRECTORY) + "\\Plendrax.lnk";
-    std::string common = ShellFolderPath(CSIDL_COMMON_PROGRAMS) + "\\Plendrax.lnk";
+    std::string desktop = ShortcutIn(CSIDL_DESKTOPDIRECTORY);
+    std::string common = ShortcutIn(CSIDL_COMMON_PROGRAMS);
     Touch(desktop);
     CHECK_FALSE(RemoveShortcuts());
     CheckReports({{Trace::Shortcut, nullptr, desktop, "<none>", 0},
