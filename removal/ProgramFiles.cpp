@@ -9,11 +9,12 @@ namespace {
 
 // "X:" names the current directory of drive X, not its root: never a directory to remove, and
 // so not one acted on or reported.
-bool RemoveDirectoryUnlessBareDrive(const char* directory) {
+bool RemoveDirectoryUnlessBareDrive(const char* directory, bool productTrace) {
     if (directory[0] != '\0' && directory[1] == ':' && directory[2] == '\0')
         return false;
     BOOL removed = RemoveDirectoryA(directory);
-    ReportTrace(Trace::Directory, nullptr, directory, nullptr, removed ? 0 : GetLastError());
+    ReportTrace(Trace::Directory, nullptr, directory, nullptr, removed ? 0 : GetLastError(),
+                productTrace);
     return removed != FALSE;
 }
 
@@ -54,11 +55,12 @@ bool RemoveProgramFiles(const char* installDirectory) {
     std::memcpy(directory, installDirectory, length + 1);
     if (directory[length - 1] == '\\' || directory[length - 1] == '/')
         directory[length - 1] = '\0';
-    bool directoryRemoved = RemoveDirectoryUnlessBareDrive(directory);
+    bool directoryRemoved = RemoveDirectoryUnlessBareDrive(directory, true);
 
+    // The directory above goes only when nothing else is left in it.
     if (char* separator = LastSeparator(directory)) {
         *separator = '\0';
-        RemoveDirectoryUnlessBareDrive(directory);
+        RemoveDirectoryUnlessBareDrive(directory, false);
     }
     return exeDeleted && setupDeleted && directoryRemoved;
 }

@@ -4,8 +4,6 @@
 
 namespace {
 
-const char uninstallKey[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvenhalde Plendrax";
 const char* const uninstallValues[] = {"DisplayName", "UninstallString", "InstallLocation"};
 
 const char settingsKey[] = "Software\\Corvenhalde\\Plendrax\\1.0";
@@ -35,7 +33,9 @@ const char* const settingsValues[] = {"UpdateCalendar",
 
 // The product's keys, innermost first: a key that still has subkeys survives.
 const char* const userKeys[] = {"Software\\Corvenhalde\\Plendrax\\1.0",
-                                "Software\\Corvenhalde\\Plendrax", "Software\\Corvenhalde"};
+                                "Software\\Corvenhalde\\Plendrax"};
+// The maker's key stays while another of the maker's products has its key in it.
+const char makerKey[] = "Software\\Corvenhalde";
 
 template <size_t N>
 void DeleteValues(HKEY root, const char* subKey, const char* const (&names)[N]) {
@@ -47,17 +47,30 @@ void DeleteValues(HKEY root, const char* subKey, const char* const (&names)[N]) 
     RegCloseKey(key);
 }
 
-void DeleteKey(HKEY root, const char* subKey) {
-    ReportTrace(Trace::RegistryKey, root, subKey, nullptr, RegDeleteKeyA(root, subKey));
+void DeleteKey(HKEY root, const char* subKey, bool productTrace = true) {
+    ReportTrace(Trace::RegistryKey, root, subKey, nullptr, RegDeleteKeyA(root, subKey),
+                productTrace);
 }
 
 } // namespace
 
-bool RemoveRegistryEntries() {
-    DeleteValues(HKEY_LOCAL_MACHINE, uninstallKey, uninstallValues);
-    DeleteKey(HKEY_LOCAL_MACHINE, uninstallKey);
+const char InstalledProgramsEntry[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvenhalde Plendrax";
+
+void RemoveInstalledProgramsEntry() {
+    DeleteValues(HKEY_LOCAL_MACHINE, InstalledProgramsEntry, uninstallValues);
+    DeleteKey(HKEY_LOCAL_MACHINE, InstalledProgramsEntry);
+}
+
+void RemoveUserSettings() {
     DeleteValues(HKEY_CURRENT_USER, settingsKey, settingsValues);
     for (const char* key : userKeys)
         DeleteKey(HKEY_CURRENT_USER, key);
+    DeleteKey(HKEY_CURRENT_USER, makerKey, false);
+}
+
+bool RemoveRegistryEntries() {
+    RemoveInstalledProgramsEntry();
+    RemoveUserSettings();
     return true;
 }

@@ -6,6 +6,21 @@ bool RemoveProgramFiles(const char* installDirectory);
 bool RemoveRegistryEntries();
 bool RemoveShortcuts();
 
+// The halves of the registry and shortcut stages: the machine's (the installed-programs entry,
+// the Start menu shortcut) and the user's (the settings keys, the desktop shortcut).
+void RemoveInstalledProgramsEntry();
+void RemoveUserSettings();
+void RemoveDesktopShortcut();
+bool RemoveStartMenuShortcut(); // the shortcut stage's result
+
+// HKEY_LOCAL_MACHINE's key of the product's entry in the installed-programs list.
+extern const char InstalledProgramsEntry[];
+
+// True when the installed-programs entry's InstallLocation names another directory than the one
+// given, and Plendrax.exe or Setup.exe is still there; location receives that directory (empty
+// when there is none). Case, separators and a trailing separator do not count.
+bool InstalledElsewhere(const char* installDirectory, char (&location)[MAX_PATH]);
+
 // Deletes directory + fileName (the directory ends with its separator). A path that would
 // not fit MAX_PATH is not tried: cutting it short could name somebody else's file.
 bool DeleteInstalledFile(const char* directory, const char* fileName);

@@ -52,17 +52,29 @@ bool IsNtPlatform() {
     return ((version.dwPlatformId >> 1) & 1) != 0;
 }
 
-bool RemoveShortcuts() {
+void RemoveDesktopShortcut() {
     char path[MAX_PATH];
     if (SpecialFolderPath(nullptr, path, CSIDL_DESKTOPDIRECTORY))
         DeleteShortcutIn(path);
     else
-        ReportTrace(Trace::Shortcut, nullptr, nullptr, "desktop", 0);
+        ReportTrace(Trace::Shortcut, nullptr, nullptr, "desktop", ERROR_BAD_PATHNAME);
+}
 
-    int programs = IsNtPlatform() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
-    if (!SpecialFolderPath(nullptr, path, programs)) {
-        ReportTrace(Trace::Shortcut, nullptr, nullptr, "Start menu programs", 0);
+int ProgramsFolder() {
+    return IsNtPlatform() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+}
+
+bool RemoveStartMenuShortcut() {
+    char path[MAX_PATH];
+    if (!SpecialFolderPath(nullptr, path, ProgramsFolder())) {
+        // Whether a shortcut is left there cannot be told: it counts as left.
+        ReportTrace(Trace::Shortcut, nullptr, nullptr, "Start menu programs", ERROR_BAD_PATHNAME);
         return false;
     }
     return DeleteShortcutIn(path);
+}
+
+bool RemoveShortcuts() {
+    RemoveDesktopShortcut();
+    return RemoveStartMenuShortcut();
 }

@@ -1,3 +1,4 @@
 #include "removal/TraceReport.h"
 
 TraceReporter RemovalTraceReporter = nullptr;
+long TracesLeft = 0;

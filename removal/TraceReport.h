@@ -14,8 +14,20 @@ using TraceReporter = void (*)(Trace trace, HKEY root, const char* location, con
 
 extern TraceReporter RemovalTraceReporter;
 
-inline void ReportTrace(Trace trace, HKEY root, const char* location, const char* name,
-                        DWORD error) {
+// How many of the product's traces the stages could not remove since the process started. A
+// trace that was already gone counts as removed; what goes only with the last of its contents
+// (the directory above the installation, the maker's key) is not one of the product's traces.
+extern long TracesLeft;
+
+// The removal's error says that there was nothing left to remove.
+inline bool TraceGone(DWORD error) {
+    return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+inline void ReportTrace(Trace trace, HKEY root, const char* location, const char* name, DWORD error,
+                        bool productTrace = true) {
+    if (productTrace && !TraceGone(error))
+        ++TracesLeft;
     if (RemovalTraceReporter != nullptr)
         RemovalTraceReporter(trace, root, location, name, error);
 }
