@@ -54,13 +54,40 @@ void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps) {
     }
 }
 
+// A text property for the log, or what stands in for it when it cannot be read.
+std::string TextForLog(const DispatchRef& object, DISPID member, const char* unknown) {
+    try {
+        if (!object.IsNull())
+            if (std::optional<std::string> text = GetStringProperty(object, member))
+                return *text;
+    } catch (...) {
+    }
+    return unknown;
+}
+
+// Names a skipped item for the log: which folder, which subject. Only the first ones are named.
+void NameFailedItem(const DispatchRef& folder, const DispatchRef& item, std::string& folderName) {
+    try {
+        if (LastConversion.failedItems.size() >= MaxFailedItemsNamed)
+            return;
+        if (folderName.empty())
+            folderName =
+                TextForLog(folder, OutlookDispId::Name, "(a folder whose name is unknown)");
+        LastConversion.failedItems.push_back(
+            {folderName, TextForLog(item, OutlookDispId::Subject, "(subject unknown)")});
+    } catch (...) {
+        // No room to name it: it is still counted.
+    }
+}
+
 // newClass is converted at the first Plendrax item and kept for the folder's others.
-void ConvertItem(const DispatchRef& items, long index, Bstr& newClass) {
+void ConvertItem(const DispatchRef& folder, const DispatchRef& items, long index, Bstr& newClass,
+                 std::string& folderName) {
+    DispatchRef item;
     try {
         Variant position;
         position.value.vt = VT_I4;
         position.value.lVal = index;
-        DispatchRef item;
         {
             DispatchRef returned = CallObjectMethod(items, OutlookDispId::Item, &position.value, 1);
             item = QueryDispatch(returned);
@@ -78,6 +105,7 @@ void ConvertItem(const DispatchRef& items, long index, Bstr& newClass) {
     } catch (...) {
         // The item is skipped; the others are still converted.
         ++LastConversion.itemsFailed;
+        NameFailedItem(folder, item, folderName);
     }
 }
 
@@ -101,8 +129,9 @@ bool TaskFolderVisitor(DispatchRef folder, void* context) {
     long count = GetLongProperty(items, OutlookDispId::Count);
     ResetDefaultForm(folder, manualSteps);
     Bstr newClass;
+    std::string folderName; // looked up at the folder's first failed item
     for (long index = 1; index <= count; ++index)
-        ConvertItem(items, index, newClass);
+        ConvertItem(folder, items, index, newClass, folderName);
     return true;
 }
 

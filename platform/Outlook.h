@@ -22,4 +22,6 @@ const DISPID MessageClass = 0x1A;
 const DISPID Save = 0xF048;
 const DISPID FormDescription = 0xF095;
 const DISPID Close = 0xF023;
+const DISPID Name = 0x3001;  // MAPIFolder.Name
+const DISPID Subject = 0x37; // TaskItem.Subject
 } // namespace OutlookDispId

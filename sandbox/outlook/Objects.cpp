@@ -91,6 +91,7 @@ const Member members[] = {
     {Kind::Folder, 0x3100, Get, "Items", Argument::None, false, Result::Object},
     {Kind::Folder, 0xF01E, Get, "EntryID", Argument::None, false, Result::Text},
     {Kind::Folder, 0x3108, Get, "StoreID", Argument::None, false, Result::Text},
+    {Kind::Folder, 0x3001, Get, "Name", Argument::None, false, Result::Text},
     {Kind::Items, 0x50, Get, "Count", Argument::None, false, Result::Number},
     {Kind::Items, 0x51, Method, "Item", Argument::Index, false, Result::Object},
     {Kind::Items, 0xC8, Method, "Add", Argument::ItemType, true, Result::Object},
@@ -99,6 +100,7 @@ const Member members[] = {
     {Kind::Item, 0xF048, Method, "Save", Argument::None, false, Result::None},
     {Kind::Item, 0xF095, Get, "FormDescription", Argument::None, false, Result::Object},
     {Kind::Item, 0xF023, Method, "Close", Argument::Number, false, Result::None},
+    {Kind::Item, 0x37, Get, "Subject", Argument::None, false, Result::Text},
     {Kind::Form, 0x1A, Get, "MessageClass", Argument::None, false, Result::Text},
 };
 
@@ -567,6 +569,9 @@ HRESULT Object::Perform(const Member& member, VARIANT* argument, VARIANT* result
             if (handle != 0)
                 sandbox::FolderOutlookId(handle, true, &text);
             ReturnString(result, text);
+        } else if (what == "Name") {
+            ReturnString(result,
+                         handle != 0 ? sandbox::FolderName(handle) : sandbox::StoreName(store));
         }
         return S_OK;
     case Kind::Items:
@@ -628,6 +633,8 @@ HRESULT Object::PerformItem(const Member& member, VARIANT* argument, VARIANT* re
         ReturnString(result, CurrentClass());
     } else if (what == "Save") {
         SaveItem();
+    } else if (what == "Subject") {
+        ReturnString(result, handle != 0 ? sandbox::ItemSubject(handle) : std::string());
     } else if (what == "FormDescription") {
         Object* form = NewObject(Kind::Form, handle, name + ".FormDescription");
         form->formClass = CurrentClass();

@@ -31,6 +31,7 @@ const MemberRule members[] = {
     {Kind::Folder, 0x3100, Get, "Items", 0, VT_EMPTY, true},
     {Kind::Folder, 0xF01E, Get, "EntryID", 0, VT_EMPTY, true},
     {Kind::Folder, 0x3108, Get, "StoreID", 0, VT_EMPTY, true},
+    {Kind::Folder, 0x3001, Get, "Name", 0, VT_EMPTY, true},
     {Kind::ItemCollection, 0x50, Get, "Count", 0, VT_EMPTY, true},
     {Kind::ItemCollection, 0x51, Method, "Item", 1, VT_I4, true},
     {Kind::ItemCollection, 0xC8, Method, "Add", 0, VT_EMPTY, true},
@@ -39,6 +40,7 @@ const MemberRule members[] = {
     {Kind::Item, 0xF048, Method, "Save", 0, VT_EMPTY, false},
     {Kind::Item, 0xF095, Get, "FormDescription", 0, VT_EMPTY, true},
     {Kind::Item, 0xF023, Method, "Close", 1, VT_I4, false},
+    {Kind::Item, 0x37, Get, "Subject", 0, VT_EMPTY, true},
     {Kind::Form, 0x1A, Get, "MessageClass", 0, VT_EMPTY, true},
 };
 
@@ -260,6 +262,8 @@ HRESULT Object::Dispatch(const std::string& member, DISPPARAMS* parameters, VARI
         SetObject(result, form);
     } else if (member == "Close") {
         ++closes;
+    } else if (member == "Name" || member == "Subject") {
+        SetString(result, std::wstring(name.begin(), name.end()));
     }
     return S_OK;
 }

@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include "FakeOutlook.h"
+#include "outlook/ConversionRun.h"
 #include "outlook/TaskFolderVisitor.h"
 
 #include <string>
@@ -94,6 +95,7 @@ TEST_CASE("a failure on one item skips that item only, and never touches the fla
     for (int n = 0; n < 5; ++n)
         items[n] = world.AddItem(folder, "i" + std::to_string(n + 1), L"IPM.Task.Plendrax");
     bool expectWritten = true;
+    bool expectSkipped = true; // by an error; a class that is no text is simply not Plendrax
 
     SUBCASE("Save fails") {
         world.Fail("i3", "Save");
@@ -110,7 +112,7 @@ TEST_CASE("a failure on one item skips that item only, and never touches the fla
         Behaviour null;
         null.what = Misbehaviour::NullResult;
         world.Set("i3", "MessageClass", null);
-        expectWritten = false;
+        expectWritten = expectSkipped = false;
     }
     SUBCASE("the class comes as a number") {
         Behaviour odd;
@@ -118,7 +120,7 @@ TEST_CASE("a failure on one item skips that item only, and never touches the fla
         odd.odd.vt = VT_I4;
         odd.odd.lVal = 3;
         world.Set("i3", "MessageClass", odd);
-        expectWritten = false;
+        expectWritten = expectSkipped = false;
     }
     SUBCASE("Item fails") {
         Behaviour failure;
@@ -151,9 +153,18 @@ TEST_CASE("a failure on one item skips that item only, and never touches the fla
         expectWritten = false;
     }
     bool manualSteps = false;
+    LastConversion = ConversionFigures();
     CHECK(Visit(folder, &manualSteps));
     CHECK_FALSE(manualSteps);
     CHECK(world.CountCalls("Tasks.Items.Item(3)") == 1); // not retried
+    // The skipped item is named for the log: its folder, and its subject when it was had.
+    CHECK(LastConversion.itemsFailed == (expectSkipped ? 1 : 0));
+    REQUIRE(LastConversion.failedItems.size() == LastConversion.itemsFailed);
+    if (expectSkipped) {
+        CHECK(LastConversion.failedItems[0].folder == "Tasks");
+        bool itemHad = world.CountCallsStartingWith("i3.MessageClass") > 0;
+        CHECK(LastConversion.failedItems[0].subject == (itemHad ? "i3" : "(subject unknown)"));
+    }
     for (int n : {0, 1, 3, 4}) {
         CAPTURE(n);
         CHECK(ClassOf(items[n]) == L"IPM.Task");
