@@ -29,6 +29,10 @@ bool IsLogWord(const char* word) {
     return StartsWithIgnoringCase(word, "/log") && (word[4] == '=' || EndsWord(word[4]));
 }
 
+bool IsScopeWord(const char* word) {
+    return StartsWithIgnoringCase(word, "/scope") && (word[6] == '=' || EndsWord(word[6]));
+}
+
 const char* WordEnd(const char* word) {
     while (!EndsWord(*word))
         ++word;
@@ -90,6 +94,30 @@ struct Parser {
         return end;
     }
 
+    // Reads /scope=VALUE at word; returns where the word ends.
+    const char* ScopeOption(const char* word) {
+        const char* end = WordEnd(word);
+        const char* value = word + 7;
+        RunScope scope;
+        if (word[6] != '=') {
+            Problem("/scope needs a part: /scope=machine or /scope=user", word, end);
+            return end;
+        }
+        if (StartsWithIgnoringCase(value, "machine") && value + 7 == end)
+            scope = RunScope::Machine;
+        else if (StartsWithIgnoringCase(value, "user") && value + 4 == end)
+            scope = RunScope::User;
+        else {
+            Problem("/scope takes machine or user", word, end);
+            return end;
+        }
+        if (options.scopeGiven)
+            Problem("/scope is given twice", word, end);
+        options.scopeGiven = true;
+        options.scope = scope;
+        return end;
+    }
+
     void Run(const char* p) {
         for (;;) {
             while (IsBlank(*p))
@@ -111,6 +139,8 @@ struct Parser {
                 p += 6;
             } else if (IsLogWord(p)) {
                 p = LogOption(p);
+            } else if (IsScopeWord(p)) {
+                p = ScopeOption(p);
             } else {
                 const char* end = WordEnd(p);
                 Problem("unknown option", p, end);
@@ -129,8 +159,12 @@ CommandLineOptions ParseCommandLineTail(const char* tail) {
     } else if (tail[0] == '%') {
         options.action = TailAction::Uninstall;
         options.installDirectory = tail + 1;
-    } else if (IsQuietWord(tail) || IsLogWord(tail)) {
-        Parser{options}.Run(tail);
+    } else if (IsQuietWord(tail) || IsLogWord(tail) || IsScopeWord(tail)) {
+        Parser parser{options};
+        parser.Run(tail);
+        // A part alone is for unattended runs: a person always removes both.
+        if (options.scopeGiven && !options.quiet)
+            parser.Problem("/scope goes only with /quiet", tail, tail);
         options.action = options.problem == nullptr ? TailAction::Uninstall : TailAction::Malformed;
     }
     return options;

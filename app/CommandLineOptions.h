@@ -16,9 +16,16 @@ struct TailText {
     bool Empty() const { return length == 0; }
 };
 
+// The parts of the removal a run asks for: the machine's (program files, the installed-programs
+// entry, the all-users Start menu shortcut) and the user's (Outlook, the settings keys, the
+// desktop shortcut).
+enum class RunScope { Both, Machine, User };
+
 struct CommandLineOptions {
     TailAction action = TailAction::Nothing;
     bool quiet = false;
+    RunScope scope = RunScope::Both; // /scope=machine or /scope=user, only with /quiet
+    bool scopeGiven = false;
     TailText logPath;                       // /log=PATH, quotes removed; empty when not given
     const char* installDirectory = nullptr; // Uninstall: everything after the "%"
     // Malformed: why (plain English for the log) and the word concerned, when there is one.
@@ -27,6 +34,7 @@ struct CommandLineOptions {
 };
 
 // Options come before the "%", separated by blanks or tabs, each at most once, matched without
-// regard to case: /quiet and /log=PATH (PATH in double quotes when it holds blanks). A tail that
-// starts with "%" is taken exactly as before: nothing after the "%" is an option.
+// regard to case: /quiet, /log=PATH (PATH in double quotes when it holds blanks) and
+// /scope=machine|user (with /quiet only). A tail that starts with "%" is taken exactly as
+// before: nothing after the "%" is an option.
 CommandLineOptions ParseCommandLineTail(const char* tail);

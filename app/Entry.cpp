@@ -3,8 +3,10 @@
 #include "app/CommandLine.h"
 #include "app/CommandLineOptions.h"
 #include "app/RemovalLog.h"
+#include "app/RunContext.h"
 #include "app/SingleRun.h"
 #include "app/UninstallRun.h"
+#include "removal/Removal.h"
 
 #include <cstring>
 
@@ -19,14 +21,20 @@ void SuppressSystemBoxes() {
 }
 
 // /log when given; without it an unattended run logs to its default place, an interactive one
-// not at all. A log that cannot be opened is simply not written.
-void OpenRunLog(const CommandLineOptions& options) {
-    if (!options.logPath.Empty())
+// not at all. A log that cannot be opened is simply not written. A /log inside the installation
+// directory would keep that directory from being removed: the default log takes its place, and
+// the answer is true.
+bool OpenRunLog(const CommandLineOptions& options, RunContext& context) {
+    bool inside = LogPathInside(options.logPath, options.installDirectory);
+    if (!options.logPath.Empty() && !inside)
         OpenRemovalLog(options.logPath);
-    else if (options.quiet)
-        OpenDefaultRemovalLog();
-    if (RemovalLogOpen())
+    else if (options.quiet || inside)
+        OpenDefaultRemovalLog(context.elevated);
+    if (RemovalLogOpen()) {
         RemovalTraceReporter = LogTrace;
+        LookUpAccountName(context);
+    }
+    return inside;
 }
 
 void CloseRunLog(int exitCode) {
@@ -35,10 +43,15 @@ void CloseRunLog(int exitCode) {
     CloseRemovalLog();
 }
 
+// A list that could not be read right may have cut a path short ("/log=C:\Program Files\..."
+// unquoted would make a file "C:\Program"): its reason goes to the default log, never to a path
+// read from it.
 int RefuseMalformed(const CommandLineOptions& options) {
     SuppressSystemBoxes();
-    OpenRunLog(options);
-    LogRunHeader("malformed command line");
+    RunContext context = CurrentRunContext();
+    if (OpenDefaultRemovalLog(context.elevated))
+        LookUpAccountName(context);
+    LogRunHeader("malformed command line", context);
     LogLine("Malformed option list, nothing was touched: %s", options.problem);
     if (!options.problemWord.Empty())
         LogText("The word concerned: ", options.problemWord.text, options.problemWord.length);
@@ -46,30 +59,72 @@ int RefuseMalformed(const CommandLineOptions& options) {
     return ERROR_INVALID_PARAMETER;
 }
 
+const char* PartsText(RunParts parts) {
+    if (parts.machine && parts.user)
+        return "the machine's part and the user's part";
+    if (parts.machine)
+        return "the machine's part (program files, the installed-programs entry, the all-users "
+               "Start menu shortcut)";
+    if (parts.user)
+        return "the user's part (Outlook, the settings keys, the desktop shortcut)";
+    return "none";
+}
+
+// The locks of the parts the run does: the user's own, the machine-wide one, or both.
+int RunHoldingLocks(const CommandLineOptions& options, const RunContext& context, RunParts parts) {
+    char userLockName[MAX_PATH];
+    bool userLockNamed = parts.user && UserRunLockName(context.userSid, userLockName);
+    SingleRunLock userLock(userLockNamed ? userLockName : nullptr);
+    // Without a SID to name the user's lock, the machine-wide one stands in for it.
+    bool machineWide = parts.machine || (parts.user && !userLockNamed);
+    SingleRunLock machineLock(machineWide ? SingleRunMutexName : nullptr);
+    if (!userLock.Owned() || !machineLock.Owned()) {
+        if (options.quiet) {
+            LogLine("Another run of the uninstaller is in progress: nothing was touched");
+            return ERROR_INSTALL_ALREADY_RUNNING;
+        }
+        LogLine("Another run of the uninstaller is in progress; this one goes on as asked");
+    }
+    if (!options.quiet) {
+        UninstallRun(options.installDirectory);
+        return ERROR_SUCCESS;
+    }
+    char location[MAX_PATH];
+    if (parts.machine && InstalledElsewhere(options.installDirectory, location)) {
+        // A mistyped directory would otherwise remove the entry and shortcuts, leave the files
+        // and report success.
+        LogText("Plendrax is installed in another directory, and its programs are still there: ",
+                location, std::strlen(location));
+        LogLine("The directory given is not the installation directory: nothing was touched");
+        return ERROR_INVALID_PARAMETER;
+    }
+    return UnattendedUninstallRun(options.installDirectory, parts);
+}
+
 int Uninstall(const CommandLineOptions& options) {
     if (options.quiet)
         SuppressSystemBoxes();
-    OpenRunLog(options);
-    LogRunHeader(options.quiet ? "unattended removal" : "removal");
+    RunContext context = CurrentRunContext();
+    bool logMoved = OpenRunLog(options, context);
+    LogRunHeader(options.quiet ? "unattended removal" : "removal", context);
+    if (logMoved)
+        LogText("The /log path lies inside the installation directory, whose removal it would "
+                "keep from happening; this log takes its place: ",
+                options.logPath.text, options.logPath.length);
     LogText("Installation directory: ", options.installDirectory,
             std::strlen(options.installDirectory));
-    int exitCode = ERROR_SUCCESS;
-    {
-        // Held from before the confirmation to the end of the run.
-        SingleRunLock lock;
-        if (lock.Owned()) {
-            if (options.quiet)
-                exitCode = UnattendedUninstallRun(options.installDirectory);
-            else
-                UninstallRun(options.installDirectory);
-        } else if (options.quiet) {
-            LogLine("Another run of the uninstaller is in progress: nothing was touched");
-            exitCode = ERROR_INSTALL_ALREADY_RUNNING;
-        } else {
-            LogLine("Another run of the uninstaller is in progress; this one goes on as asked");
-            UninstallRun(options.installDirectory);
-        }
-    }
+    // A person always removes both parts; unattended, the scope and the context decide.
+    RunParts parts = options.quiet ? PartsToRun(options.scope, context) : RunParts();
+    LogLine("Scope: %s", PartsText(parts));
+    if (options.quiet && IsServiceContext(context) && options.scope != RunScope::Machine)
+        LogLine("Run as the local system account or in session 0, where no Outlook belongs to a "
+                "person: Outlook is not contacted. The user's part belongs to a run in each "
+                "user's session: /quiet /scope=user");
+    int exitCode = ERROR_INVALID_PARAMETER;
+    if (parts.machine || parts.user)
+        exitCode = RunHoldingLocks(options, context, parts);
+    else
+        LogLine("Nothing was touched");
     CloseRunLog(exitCode);
     return exitCode;
 }

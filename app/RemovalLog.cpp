@@ -1,7 +1,9 @@
 #include "app/RemovalLog.h"
 
+#include "app/CommandLine.h"
 #include "app/resources/resource.h"
 
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <cstdarg>
@@ -60,15 +62,35 @@ std::string ToUtf8(const char* text, size_t length) {
     return utf8;
 }
 
+LONGLONG Ticks(const FILETIME& time) {
+    return LONGLONG((ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+// "2026-12-08 09:30:00.125+01:00 ": local time, and how far it is from UTC, so that the logs of
+// a fleet across time zones read as one.
+void TimeStamp(char (&stamp)[40]) {
+    FILETIME utc, local;
+    GetSystemTimeAsFileTime(&utc);
+    SYSTEMTIME now;
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &now)) {
+        local = utc;
+        FileTimeToSystemTime(&utc, &now);
+    }
+    LONGLONG offset = (Ticks(local) - Ticks(utc)) / 600000000; // minutes
+    char sign = offset < 0 ? '-' : '+';
+    if (offset < 0)
+        offset = -offset;
+    Format(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u%c%02u:%02u ", now.wYear,
+           now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, sign,
+           unsigned(offset / 60), unsigned(offset % 60));
+}
+
 // Timestamp, the pieces, CRLF: one write, so that runs appending at once never mix a line.
 void WriteLine(const char* label, const char* text, size_t length) {
     if (logFile == INVALID_HANDLE_VALUE)
         return;
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     char stamp[40];
-    Format(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth,
-           now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    TimeStamp(stamp);
     std::string ansi;
     try {
         ansi = stamp;
@@ -98,10 +120,6 @@ const char* RootName(HKEY root) {
     return "";
 }
 
-bool NotPresent(DWORD error) {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
 } // namespace
 
 bool OpenRemovalLog(TailText path) {
@@ -113,12 +131,19 @@ bool OpenRemovalLog(TailText path) {
     name[path.length] = '\0';
     if (IsDeviceNamespace(name))
         return false;
-    HANDLE file = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // The link itself is opened, not what it points to, so that it can be refused.
+    HANDLE file = CreateFileA(name, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    // CON, NUL, COM1, pipes: not a log.
-    if (GetFileType(file) != FILE_TYPE_DISK) {
+    // CON, NUL, COM1, pipes: not a log. Nor a second name of another file, which somebody who
+    // may create files where the log goes could have planted to have an elevated run append to
+    // a file of their choosing.
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information) ||
+        information.nNumberOfLinks > 1 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         CloseHandle(file);
         return false;
     }
@@ -132,13 +157,62 @@ bool OpenRemovalLog(TailText path) {
     return true;
 }
 
-bool OpenDefaultRemovalLog() {
-    char path[MAX_PATH];
-    DWORD length = GetTempPathA(sizeof path, path);
-    if (length == 0 || length + sizeof defaultLogName > sizeof path)
+bool DefaultLogPath(bool elevated, char (&path)[MAX_PATH]) {
+    // The system's own directory, not the per-user one a terminal server gives GetWindowsDirectory.
+    UINT length =
+        elevated ? GetSystemWindowsDirectoryA(path, sizeof path) : GetTempPathA(sizeof path, path);
+    if (length == 0 || length >= sizeof path)
         return false;
-    std::memcpy(path + length, defaultLogName, sizeof defaultLogName);
-    return OpenRemovalLog({path, length + sizeof defaultLogName - 1});
+    const char* tail = elevated ? "\\Logs\\" : "";
+    if (elevated && IsSeparator(path[length - 1]))
+        ++tail;
+    int written =
+        wnsprintfA(path + length, int(sizeof path - length), "%s%s", tail, defaultLogName);
+    return written > 0 && length + size_t(written) < sizeof path - 1;
+}
+
+bool OpenDefaultRemovalLog(bool elevated) {
+    char path[MAX_PATH];
+    if (!DefaultLogPath(elevated, path))
+        return false;
+    if (char* name = elevated ? LastSeparator(path) : nullptr) {
+        // Made when missing, writable by the system and administrators only.
+        *name = '\0';
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                "D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;BU)", SDDL_REVISION_1,
+                &descriptor, nullptr)) {
+            SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+            CreateDirectoryA(path, &attributes);
+            LocalFree(descriptor);
+        }
+        *name = '\\';
+    }
+    return OpenRemovalLog({path, std::strlen(path)});
+}
+
+bool LogPathInside(TailText path, const char* directory) {
+    char log[MAX_PATH], given[MAX_PATH], full[MAX_PATH];
+    if (path.Empty() || path.length >= sizeof log || directory[0] == '\0')
+        return false;
+    std::memcpy(log, path.text, path.length);
+    log[path.length] = '\0';
+    DWORD logLength = GetFullPathNameA(log, sizeof full, full, nullptr);
+    DWORD length = GetFullPathNameA(directory, sizeof given, given, nullptr);
+    if (logLength == 0 || logLength >= sizeof full || length == 0 || length >= sizeof given)
+        return false;
+    for (char* c = full; *c != '\0'; ++c)
+        if (*c == '/')
+            *c = '\\';
+    for (char* c = given; *c != '\0'; ++c)
+        if (*c == '/')
+            *c = '\\';
+    while (length > 0 && given[length - 1] == '\\')
+        given[--length] = '\0';
+    if (length == 0 || logLength <= length || full[length] != '\\')
+        return false;
+    full[length] = '\0';
+    return lstrcmpiA(full, given) == 0;
 }
 
 void CloseRemovalLog() {
@@ -167,12 +241,16 @@ void LogText(const char* label, const char* text, size_t length) {
     WriteLine(label, text, length);
 }
 
-void LogRunHeader(const char* kind) {
+void LogRunHeader(const char* kind, const RunContext& context) {
     if (logFile == INVALID_HANDLE_VALUE)
         return;
     LogLine("==== Plendrax Uninstall %s: %s ====", PLENDRAX_VERSION_TEXT, kind);
     const char* commandLine = GetCommandLineA();
     LogText("Command line: ", commandLine, std::strlen(commandLine));
+    LogLine("Account: %s (%s)%s; %s; session %lu", context.account[0] ? context.account : "unknown",
+            context.userSid[0] ? context.userSid : "no SID",
+            context.localSystem ? ", the local system account" : "",
+            context.elevated ? "elevated" : "not elevated", context.sessionId);
 }
 
 void FormatWindowsError(DWORD error, bool hresult, char* text, size_t size) {
@@ -226,7 +304,7 @@ void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DW
     }
     if (error == 0)
         LogLine("%s: removed", what);
-    else if (NotPresent(error))
+    else if (TraceGone(error))
         LogLine("%s: not present", what);
     else
         LogFailure(what, error);

@@ -1,10 +1,22 @@
 #include "app/SingleRun.h"
 
+#include <shlwapi.h>
+
 // Global: the installation is the machine's, so a second user's run is another run too.
 const char SingleRunMutexName[] = "Global\\Corvenhalde Plendrax Uninstall";
 
-SingleRunLock::SingleRunLock() {
-    mutex = CreateMutexA(nullptr, FALSE, SingleRunMutexName);
+bool UserRunLockName(const char* userSid, char (&name)[MAX_PATH]) {
+    // Global too: the user's settings and Outlook profile are the same in each of their sessions.
+    int length = wnsprintfA(name, sizeof name, "%s %s", SingleRunMutexName, userSid);
+    return length > 0 && size_t(length) < sizeof name - 1 && userSid[0] != '\0';
+}
+
+SingleRunLock::SingleRunLock(const char* name) {
+    if (name == nullptr) {
+        owned = true;
+        return;
+    }
+    mutex = CreateMutexA(nullptr, FALSE, name);
     // A mutex that another user's run made may refuse us access: that run is still going.
     if (mutex == nullptr)
         return;
@@ -14,7 +26,7 @@ SingleRunLock::SingleRunLock() {
 }
 
 SingleRunLock::~SingleRunLock() {
-    if (owned)
+    if (owned && mutex != nullptr)
         ReleaseMutex(mutex);
     if (mutex != nullptr)
         CloseHandle(mutex);

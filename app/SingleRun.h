@@ -1,11 +1,12 @@
 #pragma once
 #include <windows.h>
 
-// One run of the uninstaller at a time, machine-wide: a named mutex owned by the run for its
-// whole duration. Ownership dies with the process, so a run that crashed never blocks the next.
+// One run at a time for what a run removes: a named mutex owned by the run for its whole
+// duration. Ownership dies with the process, so a run that crashed never blocks the next.
 class SingleRunLock {
   public:
-    SingleRunLock();
+    // name null: no lock is asked for, and Owned() is true.
+    explicit SingleRunLock(const char* name);
     SingleRunLock(const SingleRunLock&) = delete;
     SingleRunLock& operator=(const SingleRunLock&) = delete;
     ~SingleRunLock();
@@ -17,4 +18,9 @@ class SingleRunLock {
     bool owned = false;
 };
 
+// The machine's part: machine-wide, whoever runs it.
 extern const char SingleRunMutexName[];
+
+// The user's part: one lock a user, named by the user's SID, so that two users' runs never wait
+// for each other. Gives false when the name does not fit.
+bool UserRunLockName(const char* userSid, char (&name)[MAX_PATH]);

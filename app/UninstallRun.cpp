@@ -8,6 +8,7 @@
 #include "app/resources/resource.h"
 #include "outlook/ConversionRun.h"
 #include "removal/Removal.h"
+#include "removal/TraceReport.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -30,10 +31,12 @@ void StartProgressWindow() {
         Sleep(200);
 }
 
-// The run's outcome flags, and whether a person watches it: the progress window, its pauses, the
-// document and the boxes are theirs. Unattended, the log and the exit code take their place.
+// The run's outcome flags, whether a person watches it, and the parts it does. The progress
+// window, its pauses, the document and the boxes are a person's; unattended, the log and the
+// exit code take their place.
 struct Sequence {
     bool watched;
+    RunParts parts;
     bool failure = false;
     bool manualSteps = true;
 };
@@ -43,6 +46,17 @@ const char* const stageNames[] = {"Outlook conversion", "program files", "regist
 
 void StageStarts(int stage) {
     LogLine("Stage %d of 4, %s: started", stage, stageNames[stage - 1]);
+}
+
+void StageNotInThisRun(int stage, const char* part) {
+    LogLine("Stage %d of 4, %s: not in this run (%s)", stage, stageNames[stage - 1], part);
+}
+
+// A person sees each stage's own result. Unattended, a stage is judged by what it left of the
+// product: a trace that was already gone counts as removed, so a run repeated on a clean
+// machine reports success.
+bool Judged(const Sequence& run, bool stageResult, long tracesLeftBefore) {
+    return run.watched ? stageResult : TracesLeft == tracesLeftBefore;
 }
 
 void StageEnds(Sequence& run, int stage, bool succeeded, int resultId) {
@@ -77,12 +91,31 @@ void LogConversion() {
         LogFailure("Reaching Outlook", figures.outlookResult, true);
     else
         LogLine("Outlook reached");
+    if (OutlookNotInstalled(figures))
+        LogLine("Outlook is not installed (its automation class is not registered): there is "
+                "nothing to convert on this machine");
     if (figures.endingError != S_OK)
         LogFailure("Converting the Outlook folders", figures.endingError, true);
     LogLine("Outlook folders walked: %ld; task folders visited: %ld; items converted: %ld; "
             "items failed: %ld; default forms reset: %ld; Extended MAPI used: %s",
             figures.foldersWalked, figures.taskFolders, figures.itemsConverted, figures.itemsFailed,
             figures.formsReset, figures.extendedMapiUsed ? "yes" : "no");
+    for (const FailedItem& item : figures.failedItems)
+        LogLine("Item left unconverted: folder \"%s\", subject \"%s\"", item.folder.c_str(),
+                item.subject.c_str());
+    if (figures.itemsFailed > long(figures.failedItems.size()))
+        LogLine("Items left unconverted and not named here: %ld",
+                figures.itemsFailed - long(figures.failedItems.size()));
+}
+
+// Unattended, the conversion fails when any Plendrax item is left unconverted; with no Outlook
+// installed there is nothing to convert and nothing for a person to finish.
+bool UnattendedConversionResult(bool converted, bool& manualSteps) {
+    if (OutlookNotInstalled(LastConversion)) {
+        manualSteps = false;
+        return true;
+    }
+    return converted && LastConversion.itemsFailed == 0;
 }
 
 // COM initialised on this thread for as long as it lives, and released exactly when this
@@ -115,30 +148,66 @@ void LoadMessage(UINT stringId, char (&text)[500]) {
         text[0] = '\0';
 }
 
-// The stages in their order, inside the restore point bracket, as the run gives them.
-int RunStages(const char* installDirectory, bool watched) {
-    Sequence run{watched};
+// The stages in their order, the removal inside the restore point bracket, each doing the
+// parts of it the run does.
+int RunStages(const char* installDirectory, bool watched, RunParts parts) {
+    Sequence run{watched, parts};
     if (watched)
         StartProgressWindow();
 
     StageStarts(1);
-    bool converted = ConversionRun(&run.manualSteps);
-    LogConversion();
-    StageEnds(run, 1, converted, IDC_CONVERT_RESULT);
+    if (parts.user) {
+        bool converted = ConversionRun(&run.manualSteps);
+        LogConversion();
+        if (!watched)
+            converted = UnattendedConversionResult(converted, run.manualSteps);
+        StageEnds(run, 1, converted, IDC_CONVERT_RESULT);
+    } else {
+        run.manualSteps = false;
+        StageNotInThisRun(1, "the user's part");
+    }
     NextStage(run, IDC_FILES_STAGE);
 
-    BeginRestorePoint();
+    // System Restore records machine-wide changes, and needs an administrator to ask.
+    if (parts.machine)
+        BeginRestorePoint();
 
-    StageStarts(2);
-    StageEnds(run, 2, RemoveProgramFiles(installDirectory), IDC_FILES_RESULT);
+    long left = TracesLeft;
+    if (parts.machine) {
+        StageStarts(2);
+        StageEnds(run, 2, Judged(run, RemoveProgramFiles(installDirectory), left),
+                  IDC_FILES_RESULT);
+    } else {
+        StageNotInThisRun(2, "the machine's part");
+    }
+    bool programFilesLeft = TracesLeft != left;
     NextStage(run, IDC_REGISTRY_STAGE);
 
+    left = TracesLeft;
     StageStarts(3);
-    StageEnds(run, 3, RemoveRegistryEntries(), IDC_REGISTRY_RESULT);
+    if (parts.machine && !watched && programFilesLeft) {
+        // A deployment tool finds Plendrax installed by this entry: while files are left it
+        // must go on finding it, so that a retry comes and finishes the removal.
+        LogLine("Registry key HKEY_LOCAL_MACHINE\\%s: kept while program files are left, so "
+                "that Plendrax is still found installed and a later run finishes the removal",
+                InstalledProgramsEntry);
+        ++TracesLeft;
+    } else if (parts.machine) {
+        RemoveInstalledProgramsEntry();
+    }
+    if (parts.user)
+        RemoveUserSettings();
+    StageEnds(run, 3, Judged(run, true, left), IDC_REGISTRY_RESULT);
     NextStage(run, IDC_SHORTCUT_STAGE);
 
+    left = TracesLeft;
     StageStarts(4);
-    StageEnds(run, 4, RemoveShortcuts(), IDC_SHORTCUT_RESULT);
+    bool shortcutRemoved = true;
+    if (parts.user)
+        RemoveDesktopShortcut();
+    if (parts.machine)
+        shortcutRemoved = RemoveStartMenuShortcut();
+    StageEnds(run, 4, Judged(run, shortcutRemoved, left), IDC_SHORTCUT_RESULT);
 
     if (watched && run.manualSteps) {
         char document[MAX_PATH];
@@ -156,7 +225,8 @@ int RunStages(const char* installDirectory, bool watched) {
     if (watched)
         MessageBoxA(nullptr, text, caption, message.iconFlag);
 
-    EndRestorePoint();
+    if (parts.machine)
+        EndRestorePoint();
     return UnattendedExitCode(run.failure, run.manualSteps);
 }
 
@@ -194,9 +264,9 @@ void UninstallRun(const char* installDirectory) {
         }
     }
     LogLine("Confirmed");
-    RunStages(installDirectory, true);
+    RunStages(installDirectory, true, RunParts());
 }
 
-int UnattendedUninstallRun(const char* installDirectory) {
-    return RunStages(installDirectory, false);
+int UnattendedUninstallRun(const char* installDirectory, RunParts parts) {
+    return RunStages(installDirectory, false, parts);
 }

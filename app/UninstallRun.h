@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include "app/RunContext.h"
+
 struct FinalMessage {
     UINT stringId;
     UINT iconFlag;
@@ -16,9 +18,10 @@ bool UninstallDocumentPath(char (&path)[MAX_PATH]);
 // Asks, then runs the four stages behind the progress window and reports the outcome.
 void UninstallRun(const char* installDirectory);
 
-// The same four stages with the same rules and no window of any kind, no pause and no
-// document; returns the exit code.
-int UnattendedUninstallRun(const char* installDirectory);
+// The same four stages, or the parts of them that parts names, with no window of any kind, no
+// pause and no document; each stage judged by what it left of the product. Returns the exit
+// code.
+int UnattendedUninstallRun(const char* installDirectory, RunParts parts);
 
 // The exit codes of an unattended run. The interactive run always exits with 0.
 const int ExitManualStepsLeft = 1; // done, but the Outlook default forms are left for a person

@@ -1,6 +1,7 @@
 // Stand-in for the System Restore client: records each request and answers a begin
 // request with a sequence number (SANDBOX_SR_SEQUENCE, else 57). SANDBOX_SR_FAIL=1 fails
-// every request; SANDBOX_FAIL_CALL="srclient:K" fails the K-th.
+// every request; SANDBOX_FAIL_CALL="srclient:K" fails the K-th. SANDBOX_SR_KILL=begin (or end)
+// ends the calling process at once in that request, as a power cut or a killed run would.
 #include "sandbox/common/Record.h"
 
 #include <srrestoreptapi.h>
@@ -48,6 +49,11 @@ extern "C" BOOL WINAPI SRSetRestorePointA(PRESTOREPOINTINFOA request, PSTATEMGRS
                  request->dwEventType, request->dwRestorePtType, request->llSequenceNumber,
                  status->llSequenceNumber, terminated ? 1 : 0, dialogs.count, GetTickCount(),
                  description);
+
+    if (const char* kill = getenv("SANDBOX_SR_KILL");
+        kill != nullptr &&
+        strcmp(kill, request->dwEventType == BEGIN_SYSTEM_CHANGE ? "begin" : "end") == 0)
+        TerminateProcess(GetCurrentProcess(), 0xDEAD);
 
     static int calls = 0;
     ++calls;

@@ -33,19 +33,21 @@ store "Archive" id=0E0F1011
     item "IPM.Task.Plendrax"
 )";
 
+// Every process counts as elevated under Wine: the system's Logs directory.
 std::string DefaultLog() {
     char directory[MAX_PATH] = "";
-    GetTempPathA(sizeof directory, directory);
-    return std::string(directory) + "UninstallPX.log";
+    GetSystemWindowsDirectoryA(directory, sizeof directory);
+    return std::string(directory) + "\\Logs\\UninstallPX.log";
 }
 
 // The Outlook stand-in with the profile above; records of earlier runs cleared.
-void StageOutlook(bool extendedMapi) {
+void StageOutlook(bool extendedMapi, const std::string& profile = Profile) {
     RegisterOutlookStandin();
     SetExtendedMapi(extendedMapi);
-    for (const char* log : {"outlook.log", "profile.out", "recorder.log", "srclient.log"})
+    for (const char* log :
+         {"outlook.log", "profile.out", "recorder.log", "srclient.log", "mapi32.log", "calls.log"})
         DeleteFileA((std::string(SANDBOX_LOG_DIRECTORY) + log).c_str());
-    REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", Profile));
+    REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", profile));
 }
 
 // Runs the staged uninstaller with tail while watching its windows; none may appear.
@@ -115,7 +117,7 @@ void CheckNothingTouched() {
     CHECK(RecordedStarts().empty());
 }
 
-// The log's lines without their time stamps (which must be there).
+// The log's lines without their time stamps (which must be there, with their offset from UTC).
 std::vector<std::string> LogEvents(const std::string& path) {
     std::string text = ReadWholeFile(path);
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -123,10 +125,12 @@ std::vector<std::string> LogEvents(const std::string& path) {
     std::vector<std::string> events;
     for (const std::string& line : SplitLines(text)) {
         CAPTURE(line);
-        CHECK(line.size() > 24);
+        REQUIRE(line.size() > 30);
         CHECK(line[4] == '-');
         CHECK(line[19] == '.');
-        events.push_back(line.size() > 24 ? line.substr(24) : line);
+        CHECK((line[23] == '+' || line[23] == '-'));
+        CHECK(line[26] == ':');
+        events.push_back(line.substr(30));
     }
     return events;
 }
@@ -174,6 +178,37 @@ void CheckStagesLogged(const std::vector<std::string>& events, const char* resul
     CHECK(stages == expected);
 }
 
+// The question, the labels in their order with their pauses, each stage's result (files is the
+// program-files stage's label) and the final message that follows from them.
+void CheckFullRunWindows(const RunResult& run, const std::string& files) {
+    INFO(DescribeRun(run));
+    CHECK(run.confirmation.text == UninstallerString(2));
+    CHECK(run.confirmation.icon == MB_ICONQUESTION);
+    bool failed = files != "Done";
+    CHECK(run.final.text == UninstallerString(failed ? 3 : 5));
+    CHECK(run.final.icon == (failed ? MB_ICONEXCLAMATION : MB_ICONINFORMATION));
+    CHECK(run.progressVisibleBehindFinal);
+    std::vector<int> order;
+    std::vector<LabelChange> steps = LabelSteps(run);
+    for (const LabelChange& step : steps)
+        order.push_back(step.label.id);
+    if (!order.empty() && order.front() == 1001)
+        order.insert(order.begin(), 1004); // shown before the window was first looked at
+    CHECK(order == std::vector<int>{1004, 1001, 1005, 1002, 1006, 1003, 1007});
+    for (size_t n = 1; n + 1 < steps.size(); ++n) {
+        if (steps[n].label.id < 1004 && steps[n + 1].label.id >= 1004) {
+            // enable stage N, one second's pause, stage N's result
+            CAPTURE(steps[n].label.id);
+            CHECK(steps[n + 1].tick - steps[n].tick >= 900);
+        }
+    }
+    for (const LabelState& label : run.finalLabels) {
+        CAPTURE(label.id);
+        if (label.id >= 1004)
+            CHECK(label.text == (label.id == 1005 ? files : std::string("Done")));
+    }
+}
+
 // The program that stages the installation, from the build's sandbox directory.
 void Restage() {
     char self[MAX_PATH];
@@ -205,28 +240,7 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     // The interactive run with a log: its boxes, labels and pauses as they always are.
     StageOutlook(true);
     RunResult run = Run(Uninstaller("/log=" + interactiveLog + " %" + installDirectory));
-    INFO(DescribeRun(run));
-    CHECK(run.confirmation.text == UninstallerString(2));
-    CHECK(run.confirmation.icon == MB_ICONQUESTION);
-    CHECK(run.final.text == UninstallerString(5));
-    CHECK(run.final.icon == MB_ICONINFORMATION);
-    CHECK(run.progressVisibleBehindFinal);
-    std::vector<int> order;
-    std::vector<LabelChange> steps = LabelSteps(run);
-    for (const LabelChange& step : steps)
-        order.push_back(step.label.id);
-    if (!order.empty() && order.front() == 1001)
-        order.insert(order.begin(), 1004); // shown before the window was first looked at
-    CHECK(order == std::vector<int>{1004, 1001, 1005, 1002, 1006, 1003, 1007});
-    for (size_t n = 1; n + 1 < steps.size(); ++n) {
-        if (steps[n].label.id < 1004 && steps[n + 1].label.id >= 1004) {
-            // enable stage N, one second's pause, stage N's result
-            CAPTURE(steps[n].label.id);
-            CHECK(steps[n + 1].tick - steps[n].tick >= 900);
-        }
-    }
-    for (const LabelState& label : run.finalLabels)
-        CHECK(label.text != UninstallerString(1));
+    CheckFullRunWindows(run, "Done");
     std::vector<std::string> interactive = LogEvents(interactiveLog);
     REQUIRE(!interactive.empty());
     CHECK(interactive[0] == "==== Plendrax Uninstall 1.0.0.0: removal ====");
@@ -302,21 +316,21 @@ TEST_CASE("quiet_manual_steps: without Extended MAPI exit 1, then 1603; the defa
                             OneLine(UninstallerString(7))) == 1);
     CHECK(events.back() == "Exit code: 1");
 
-    // Run again, nothing is left: the files and shortcut stages fail. The log keeps both runs.
-    CHECK(RunQuiet("/quiet %" + installDirectory) == 1603);
+    // Run again, nothing is left: every trace reads "not present" and counts as removed; the
+    // forms are still a person's to finish. The log keeps both runs.
+    CHECK(RunQuiet("/quiet %" + installDirectory) == 1);
     events = LogEvents(DefaultLog());
     CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: unattended removal ====") == 2);
-    CHECK(Count(events, "Exit code: 1") == 1);
-    CHECK(events.back() == "Exit code: 1603");
-    const char* results[] = {"done", "failed", "done", "failed"};
+    CHECK(Count(events, "Exit code: 1") == 2);
+    const char* results[] = {"done", "done", "done", "done"};
     auto header = std::find(events.rbegin(), events.rend(),
                             "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
     std::vector<std::string> second(header.base() - 1, events.end());
     CheckStagesLogged(second, results);
     CHECK(Count(second, "File " + installDirectory + "Setup.exe: not present") == 1);
     CHECK(Count(second, "Shortcut " + ShortcutIn(CSIDL_COMMON_PROGRAMS) + ": not present") == 1);
-    CHECK(Count(second, "Outcome: message 8 (not shown: unattended): " +
-                            OneLine(UninstallerString(8))) == 1);
+    CHECK(Count(second, "Outcome: message 7 (not shown: unattended): " +
+                            OneLine(UninstallerString(7))) == 1);
 }
 
 TEST_CASE("quiet_unwritable_log: a log that cannot be written changes nothing") {
@@ -329,7 +343,8 @@ TEST_CASE("quiet_unwritable_log: a log that cannot be written changes nothing") 
     CHECK(ReadWholeFile(installDirectory + "My notes.txt") == "keep me");
     for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(installDirectory + file));
-    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
+    // While the directory is left, the entry stays, so that Plendrax is still found installed.
+    CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
     CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
     CHECK(CountContaining(SplitLines(ReadWholeFile(SANDBOX_LOG_DIRECTORY "profile.out")),
                           "item \"IPM.Task\" saved=1") == 3);
@@ -340,7 +355,13 @@ TEST_CASE("quiet_unwritable_log: a log that cannot be written changes nothing") 
     // The same run again with a log that works, and with every other kind that does not.
     std::string writable = logs + "works.log";
     CHECK(RunQuiet("/quiet /log=" + writable + " %" + installDirectory) == 1603);
-    CHECK(LogEvents(writable).back() == "Exit code: 1603");
+    std::vector<std::string> events = LogEvents(writable);
+    CHECK(events.back() == "Exit code: 1603");
+    CHECK(CountContaining(events, "Directory " SANDBOX_INSTALL_PARENT "\\Plendrax: failed, "
+                                  "error 145: ") == 1);
+    CHECK(Count(events, "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY
+                        ": kept while program files are left, so that Plendrax is still found "
+                        "installed and a later run finishes the removal") == 1);
     // A log that another program holds open without sharing it.
     std::string held = logs + "held.log";
     REQUIRE(CreateFileWithText(held, "keep"));
@@ -364,7 +385,9 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
     for (const std::string& tail :
          {"/quiet /quiet" + dir, "/log= /quiet" + dir, "/log" + dir, std::string("/quiet"),
           "/quiet /log=" + logs + "x.log", std::string("/quiet %"),
-          "/quiet /log=\"" + logs + "unterminated.log" + dir, "/quiet\t/S" + dir}) {
+          "/quiet /log=\"" + logs + "unterminated.log" + dir, "/quiet\t/S" + dir,
+          "/quiet /log=C:\\Program Files\\Logs\\px.log" + dir, "/scope=machine" + dir,
+          "/quiet /scope=all" + dir}) {
         CAPTURE(tail);
         CHECK(RunQuiet(tail) == ERROR_INVALID_PARAMETER);
     }
@@ -377,18 +400,20 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
     }
     CheckNothingTouched();
 
-    // The reason goes to the log that could be read: /log's, or an unattended run's default.
-    std::vector<std::string> events = LogEvents(logs + "x.log");
-    REQUIRE(events.size() == 4);
-    CHECK(events[0] == "==== Plendrax Uninstall 1.0.0.0: malformed command line ====");
-    CHECK(events[2] == "Malformed option list, nothing was touched: no \"%\" and installation "
-                       "directory after the options");
-    CHECK(events[3] == "Exit code: 87");
-    events = LogEvents(DefaultLog());
-    CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: malformed command line ====") == 6);
-    CHECK(Count(events, "Malformed option list, nothing was touched: unknown option") == 1);
+    // The reason goes to the default log, never to a path read from a list that is not right:
+    // the unquoted path's first half would be a new file "C:\Program".
+    CHECK_FALSE(FileExists(logs + "x.log"));
+    CHECK_FALSE(FileExists("C:\\Program"));
+    std::vector<std::string> events = LogEvents(DefaultLog());
+    CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: malformed command line ====") == 11);
+    CHECK(Count(events, "Malformed option list, nothing was touched: no \"%\" and installation "
+                        "directory after the options") == 2);
+    CHECK(Count(events, "Malformed option list, nothing was touched: unknown option") == 2);
     CHECK(Count(events, "The word concerned: /S") == 1);
-    CHECK(Count(events, "Exit code: 87") == 6);
+    CHECK(Count(events, "The word concerned: Files\\Logs\\px.log") == 1);
+    CHECK(Count(events, "Malformed option list, nothing was touched: /scope goes only with "
+                        "/quiet") == 1);
+    CHECK(Count(events, "Exit code: 87") == 11);
     CHECK(Count(events, "Exit code: 0") == 0); // the other tails write no log
 }
 
@@ -423,5 +448,183 @@ TEST_CASE("quiet_one_at_a_time: a quiet run exits 1618 while another run waits a
     // Once the run that held it has ended, the next quiet run goes ahead.
     CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
     CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CHECK(LogEvents(DefaultLog()).back() == "Exit code: 0");
+}
+
+namespace {
+
+// Everything of the product gone; what is not the product's still there: the other product's
+// key, the user's own programs shortcut, the document beside the uninstaller.
+void CheckAllGone() {
+    std::vector<std::string> traces = Traces();
+    CHECK(CountContaining(traces, ": present") == 3);
+    CHECK(CountContaining(traces, SANDBOX_OTHER_PRODUCT_KEY ": present") == 1);
+    CHECK(CountContaining(traces, ShortcutIn(CSIDL_PROGRAMS) + ": present") == 1);
+}
+
+bool Recorded(const char* record) {
+    return FileExists(std::string(SANDBOX_LOG_DIRECTORY) + record);
+}
+
+const std::string OutlookOut = SANDBOX_LOG_DIRECTORY "profile.out";
+
+} // namespace
+
+TEST_CASE("quiet_parts: the machine's part and the user's part, alone and in either order") {
+    // One full run gives the end state the two parts must reach together.
+    StageOutlook(true);
+    CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
+    std::vector<std::string> removed = Traces();
+    std::string converted = ReadWholeFile(OutlookOut);
+    CheckAllGone();
+
+    // A repeated run, on the profile as the first left it: nothing left, exit 0.
+    REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", converted));
+    DeleteFileA(DefaultLog().c_str());
+    CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
+    CHECK(Traces() == removed);
+    std::vector<std::string> events = LogEvents(DefaultLog());
+    const char* allDone[] = {"done", "done", "done", "done"};
+    CheckStagesLogged(events, allDone);
+    CHECK(Count(events, "Directory " SANDBOX_INSTALL_PARENT "\\Plendrax: not present") == 1);
+    CHECK(Count(events,
+                "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY ": not present") == 1);
+    CHECK(CountContaining(events, "items converted: 0; items failed: 0") == 1);
+    CHECK(events.back() == "Exit code: 0");
+
+    // The user's part first: Outlook, the settings keys and the desktop shortcut; no restore
+    // point, and the machine's traces as they were.
+    Restage();
+    StageOutlook(true);
+    DeleteFileA(DefaultLog().c_str());
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 0);
+    CHECK(RestoreRequests().empty());
+    for (const char* file : ProductFiles)
+        CHECK(FileExists(installDirectory + file));
+    CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
+    CHECK(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
+    CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Corvenhalde\\Plendrax"));
+    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
+    CHECK(ReadWholeFile(OutlookOut) == converted);
+    events = LogEvents(DefaultLog());
+    CHECK(Count(events, "Scope: the user's part (Outlook, the settings keys, the desktop "
+                        "shortcut)") == 1);
+    CHECK(Count(events, "Stage 2 of 4, program files: not in this run (the machine's part)") == 1);
+    CHECK(CountContaining(events, "Account: ", "; elevated; session 1") == 1);
+    // Then the machine's part: together, the end of one full run.
+    CHECK(RunQuiet("/quiet /scope=MACHINE %" + installDirectory) == 0);
+    CHECK(Traces() == removed);
+    CHECK(RestoreRequests().size() == 2);
+
+    // The machine's part first: no Outlook, no MAPI, nothing of the user's.
+    Restage();
+    StageOutlook(true);
+    CHECK(RunQuiet("/quiet /scope=machine %" + installDirectory) == 0);
+    for (const char* record : {"outlook.log", "mapi32.log", "calls.log", "profile.out"})
+        CHECK_FALSE(Recorded(record));
+    CHECK(ValueExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY, "TaskOrder"));
+    CHECK(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
+    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
+    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
+    CHECK(RestoreRequests().size() == 2);
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 0);
+    CHECK(Traces() == removed);
+    CHECK(ReadWholeFile(OutlookOut) == converted);
+}
+
+TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a failed save, a "
+          "file in use, no Outlook") {
+    std::string profile = Profile;
+    profile.replace(profile.find("item \"IPM.Task.Plendrax\"\n    item \"IPM.Task\""), 24,
+                    "item \"IPM.Task.Plendrax\" subject=\"Quarterly report\"");
+    StageOutlook(true, profile + "fail \"Personal Folders/Tasks#1\" Save 1\n");
+
+    // A directory that is not where the entry says Plendrax is: nothing touched.
+    DeleteFileA(DefaultLog().c_str());
+    CHECK(RunQuiet("/quiet %C:\\Program Files\\Corvenhalde\\Elsewhere\\") == 87);
+    CheckNothingTouched();
+    CHECK_FALSE(Recorded("outlook.log"));
+    std::vector<std::string> events = LogEvents(DefaultLog());
+    CHECK(Count(events, "Plendrax is installed in another directory, and its programs are still "
+                        "there: " SANDBOX_INSTALL_PARENT "\\Plendrax") == 1);
+    CHECK(Count(events, "Installation directory: C:\\Program Files\\Corvenhalde\\Elsewhere\\") ==
+          1);
+
+    // One item's save fails: the user's part fails, naming it.
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 1603);
+    events = LogEvents(DefaultLog());
+    CHECK(CountContaining(events, "items converted: 2; items failed: 1;") == 1);
+    CHECK(Count(events, "Item left unconverted: folder \"Tasks\", subject \"Quarterly report\"") ==
+          1);
+    CHECK(Count(events, "Stage 1 of 4, Outlook conversion: failed") == 1);
+
+    // A program file held open by another process: the entry stays for the retry.
+    StageOutlook(true);
+    std::string setup = installDirectory + "Setup.exe";
+    HANDLE holder = CreateFileA(setup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    REQUIRE(holder != INVALID_HANDLE_VALUE);
+    // The same directory in another spelling is the installation directory all the same.
+    CHECK(RunQuiet("/quiet %c:/program files/CORVENHALDE/plendrax/") == 1603);
+    CloseHandle(holder);
+    CHECK(FileExists(setup));
+    CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
+    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
+    CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
+    CheckAllGone();
+
+    // Without Outlook there is nothing to convert: neither a failure nor a step for a person.
+    Restage();
+    StageOutlook(true);
+    const std::string server = "CLSID\\{0006F033-0000-0000-C000-000000000046}";
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (server + "\\LocalServer32").c_str());
+    REQUIRE(RegDeleteKeyA(HKEY_CLASSES_ROOT, server.c_str()) == ERROR_SUCCESS);
+    DeleteFileA(DefaultLog().c_str());
+    CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
+    CheckAllGone();
+    events = LogEvents(DefaultLog());
+    CHECK(Count(events, "Outlook is not installed (its automation class is not registered): "
+                        "there is nothing to convert on this machine") == 1);
+}
+
+TEST_CASE("quiet_interrupted: a run ended abruptly is finished by the next; logs that are not "
+          "to be written through") {
+    StageOutlook(true);
+    CreateDirectoryA(logs.c_str(), nullptr);
+    // The default log planted as a second name of another file.
+    std::string other = logs + "other.txt";
+    REQUIRE(CreateFileWithText(other, "precious"));
+    DeleteFileA(DefaultLog().c_str());
+    REQUIRE(CreateHardLinkA(DefaultLog().c_str(), other.c_str(), nullptr));
+    // /log inside the installation directory: the default log takes its place.
+    std::string command = "/quiet /log=\"" + installDirectory + "px.log\" %" + installDirectory;
+
+    // Ended before the removal: Outlook converted, nothing removed.
+    SetEnvironmentVariableA("SANDBOX_SR_KILL", "begin");
+    CHECK(RunQuiet(command) == 0xDEAD);
+    SetEnvironmentVariableA("SANDBOX_SR_KILL", nullptr);
+    CHECK(ReadWholeFile(other) == "precious");
+    CHECK(FileExists(installDirectory + "Setup.exe"));
+    CHECK_FALSE(FileExists(installDirectory + "px.log"));
+    REQUIRE(DeleteFileA(DefaultLog().c_str()));
+    CHECK(RunQuiet(command) == 0);
+    CheckAllGone();
+    CHECK(ReadWholeFile(other) == "precious");
+    std::vector<std::string> events = LogEvents(DefaultLog());
+    CHECK(Count(events, "The /log path lies inside the installation directory, whose removal it "
+                        "would keep from happening; this log takes its place: " +
+                            installDirectory + "px.log") == 1);
+    CHECK(events.back() == "Exit code: 0");
+
+    // Ended after the removal, before the restore point's end.
+    Restage();
+    StageOutlook(true);
+    SetEnvironmentVariableA("SANDBOX_SR_KILL", "end");
+    CHECK(RunQuiet("/quiet %" + installDirectory) == 0xDEAD);
+    SetEnvironmentVariableA("SANDBOX_SR_KILL", nullptr);
+    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
+    CheckAllGone();
     CHECK(LogEvents(DefaultLog()).back() == "Exit code: 0");
 }

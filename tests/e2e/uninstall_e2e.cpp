@@ -212,7 +212,14 @@ TEST_CASE("user_file: a file the user added survives and fails the files stage")
 }
 
 TEST_CASE("second_run: with nothing left the files and shortcut stages fail") {
-    Run(Uninstaller("%" + installDirectory));
+    // Setup.exe already gone: the stage still needs both programs deleted by this run.
+    REQUIRE(DeleteFileA((installDirectory + "Setup.exe").c_str()));
+    RunResult first = Run(Uninstaller("%" + installDirectory));
+    INFO(DescribeRun(first));
+    CheckFinalLabels(first, "Failed", "Failed", "Done", "Done");
+    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CheckRegistryAndShortcutsRemoved();
+
     RunResult run = Run(Uninstaller("%" + installDirectory));
     INFO(DescribeRun(run));
     CheckFinalLabels(run, "Failed", "Failed", "Done", "Failed");

@@ -6,6 +6,7 @@
 #include "app/ProgressWindow.h"
 #include "app/RemovalLog.h"
 #include "app/RestorePoint.h"
+#include "app/RunContext.h"
 #include "app/SingleRun.h"
 #include "app/UninstallRun.h"
 #include "app/resources/resource.h"
@@ -280,6 +281,12 @@ TEST_CASE("well-formed option lists: any order and case, blanks and tabs, quoted
     CHECK(quoted.action == TailAction::Uninstall);
     CHECK(Text(quoted.logPath) == "C:\\Logs\\Plendrax removal.log");
     CHECK(std::string(quoted.installDirectory) == "D:\\a\\");
+    CHECK(quoted.scope == RunScope::Both);
+
+    CommandLineOptions machine = ParseCommandLineTail("/SCOPE=Machine /quiet %D:\\a\\");
+    CHECK(machine.action == TailAction::Uninstall);
+    CHECK(machine.scope == RunScope::Machine);
+    CHECK(ParseCommandLineTail("/quiet\t/scope=USER %D:\\a\\").scope == RunScope::User);
 
     // /log alone: the interactive run with a log. A "%" inside a path is the path's.
     CommandLineOptions logged = ParseCommandLineTail("/log=%TEMP%\\px.log %D:\\a\\ /quiet");
@@ -321,6 +328,18 @@ TEST_CASE("malformed option lists: the first problem, and a log path wherever it
          false},
         // The reason goes to the log named after the problem too.
         {"/quiet /bogus /log=C:\\l.log %D:\\a\\", "unknown option", "/bogus", "C:\\l.log", true},
+        // An unquoted path with a blank: its second half is no option.
+        {"/quiet /log=C:\\Program Files\\px.log %D:\\a\\", "unknown option", "Files\\px.log",
+         "C:\\Program", true},
+        // A part alone is only for unattended runs; each part is one of two, given once.
+        {"/scope=user %D:\\a\\", "/scope goes only with /quiet", "", "", false},
+        {"/quiet /scope=machine /scope=user %D:\\a\\", "/scope is given twice", "/scope=user", "",
+         true},
+        {"/quiet /scope=both %D:\\a\\", "/scope takes machine or user", "/scope=both", "", true},
+        {"/quiet /scope=machines %D:\\a\\", "/scope takes machine or user", "/scope=machines", "",
+         true},
+        {"/quiet /scope %D:\\a\\", "/scope needs a part: /scope=machine or /scope=user", "/scope",
+         "", true},
     };
     for (const auto& c : cases) {
         CAPTURE(c.tail);
@@ -346,17 +365,27 @@ bool OpenLog(const std::string& path) {
     return OpenRemovalLog({path.c_str(), path.size()});
 }
 
-// "2026-12-07 14:03:22.120 " and the rest of the line.
+// "2026-12-07 14:03:22.120+01:00 " and the rest of the line.
 bool HasTimeStamp(const std::string& line) {
-    if (line.size() < 24)
+    if (line.size() < 30 || (line[23] != '+' && line[23] != '-'))
         return false;
-    const char pattern[] = "dddd-dd-dd dd:dd:dd.ddd ";
-    for (size_t n = 0; n < 24; ++n) {
+    const char pattern[] = "dddd-dd-dd dd:dd:dd.ddd?dd:dd ";
+    for (size_t n = 0; n < 30; ++n) {
         bool digit = line[n] >= '0' && line[n] <= '9';
-        if (pattern[n] == 'd' ? !digit : line[n] != pattern[n])
+        if (pattern[n] == 'd' ? !digit : pattern[n] != '?' && line[n] != pattern[n])
             return false;
     }
     return true;
+}
+
+// Minutes east of UTC, as the system has it now.
+int UtcOffsetMinutes() {
+    TIME_ZONE_INFORMATION zone;
+    DWORD which = GetTimeZoneInformation(&zone);
+    LONG bias = zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                             : which == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                              : 0);
+    return -int(bias);
 }
 
 std::vector<std::string> LogLines(const std::string& path) {
@@ -377,7 +406,11 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
     DeleteFileA(path.c_str());
     REQUIRE(OpenLog(path));
     CHECK(RemovalLogOpen());
-    LogRunHeader("unattended removal");
+    RunContext context;
+    lstrcpyA(context.account, "NT AUTHORITY\\SYSTEM");
+    lstrcpyA(context.userSid, "S-1-5-18");
+    context.localSystem = context.elevated = true;
+    LogRunHeader("unattended removal", context);
     // The product's texts and paths are ANSI: 0xE9 is e acute in code page 1252.
     REQUIRE(GetACP() == 1252);
     LogTrace(Trace::File, nullptr, "C:\\Caf\xE9\\", "Plendrax.exe", 0);
@@ -407,15 +440,23 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
     std::string text = ReadWholeFile(path);
     REQUIRE(text.compare(0, 3, "\xEF\xBB\xBF") == 0);
     std::vector<std::string> lines = LogLines(path);
-    REQUIRE(lines.size() == 12);
+    REQUIRE(lines.size() == 13);
     lines[0].erase(0, 3);
     for (const std::string& line : lines) {
         CAPTURE(line);
         CHECK(HasTimeStamp(line));
     }
-    auto rest = [&](size_t n) { return lines[n].substr(24); };
+    // The offset is the system's own, in hours and minutes.
+    int offset = UtcOffsetMinutes();
+    char expectedOffset[8];
+    wsprintfA(expectedOffset, "%c%02d:%02d", offset < 0 ? '-' : '+', abs(offset) / 60,
+              abs(offset) % 60);
+    CHECK(lines[0].substr(23, 6) == expectedOffset);
+    auto rest = [&](size_t n) { return lines[n + (n >= 2)].substr(30); };
     CHECK(rest(0) == "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
     CHECK(rest(1).rfind("Command line: ", 0) == 0);
+    CHECK(lines[2].substr(30) == "Account: NT AUTHORITY\\SYSTEM (S-1-5-18), the local system "
+                                 "account; elevated; session 0");
     CHECK(rest(2) == "File C:\\Caf\xC3\xA9\\Plendrax.exe: removed");
     CHECK(rest(3) == "Shortcut C:\\Desktop\\Plendrax.lnk: not present");
     CHECK(rest(4) == "Directory C:\\Apps: failed, " + std::string(notEmpty));
@@ -431,14 +472,15 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
 
     SUBCASE("a second run appends its own header, and the mark stays the file's first bytes") {
         REQUIRE(OpenLog(path));
-        LogRunHeader("removal");
+        LogRunHeader("removal", RunContext());
         CloseRemovalLog();
         std::string again = ReadWholeFile(path);
         CHECK(again.compare(0, text.size(), text) == 0);
         CHECK(again.find("\xEF\xBB\xBF", 3) == std::string::npos);
         std::vector<std::string> appended = LogLines(path);
-        REQUIRE(appended.size() == 14);
-        CHECK(appended[12].substr(24) == "==== Plendrax Uninstall 1.0.0.0: removal ====");
+        REQUIRE(appended.size() == 16);
+        CHECK(appended[13].substr(30) == "==== Plendrax Uninstall 1.0.0.0: removal ====");
+        CHECK(appended[15].substr(30) == "Account: unknown (no SID); not elevated; session 0");
     }
 }
 
@@ -465,38 +507,127 @@ TEST_CASE("a log that cannot be had is not opened, and nothing is made for it") 
 
 namespace {
 
-DWORD WINAPI TakeLock(LPVOID owned) {
-    *static_cast<bool*>(owned) = SingleRunLock().Owned();
+struct LockTry {
+    const char* name;
+    bool owned;
+};
+
+DWORD WINAPI TakeLock(LPVOID attempt) {
+    auto* lock = static_cast<LockTry*>(attempt);
+    lock->owned = SingleRunLock(lock->name).Owned();
     return 0;
 }
 
 // Takes the lock and ends without letting go of it.
-DWORD WINAPI AbandonLock(LPVOID) {
-    new SingleRunLock();
+DWORD WINAPI AbandonLock(LPVOID attempt) {
+    new SingleRunLock(static_cast<LockTry*>(attempt)->name);
     return 0;
 }
 
-bool OwnedOnThread(LPTHREAD_START_ROUTINE routine = TakeLock) {
-    bool owned = false;
-    HANDLE thread = CreateThread(nullptr, 0, routine, &owned, 0, nullptr);
+bool OwnedOnThread(LPTHREAD_START_ROUTINE routine = TakeLock,
+                   const char* name = SingleRunMutexName) {
+    LockTry attempt = {name, false};
+    HANDLE thread = CreateThread(nullptr, 0, routine, &attempt, 0, nullptr);
     REQUIRE(thread != nullptr);
     REQUIRE(WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0);
     CloseHandle(thread);
-    return owned;
+    return attempt.owned;
 }
 
 } // namespace
 
 TEST_CASE("one run at a time: the lock is held for the run, and a run that died lets go") {
     {
-        SingleRunLock first;
+        SingleRunLock first(SingleRunMutexName);
         CHECK(first.Owned());
         CHECK_FALSE(OwnedOnThread());
     }
     CHECK(OwnedOnThread());
     OwnedOnThread(AbandonLock);
-    SingleRunLock after;
+    SingleRunLock after(SingleRunMutexName);
     CHECK(after.Owned());
+}
+
+TEST_CASE("the user's part locks per user: two users' runs at once never see each other's lock") {
+    char first[MAX_PATH], second[MAX_PATH];
+    REQUIRE(UserRunLockName("S-1-5-21-1-2-3-1001", first));
+    REQUIRE(UserRunLockName("S-1-5-21-1-2-3-1002", second));
+    CHECK(std::string(first) == std::string(SingleRunMutexName) + " S-1-5-21-1-2-3-1001");
+    SingleRunLock firstUser(first);
+    SingleRunLock secondUser(second);
+    CHECK(firstUser.Owned());
+    CHECK(secondUser.Owned());
+    // The machine's part is still one at a time, whoever runs it; a user's is taken once.
+    CHECK(OwnedOnThread());
+    SingleRunLock machine(SingleRunMutexName);
+    CHECK(machine.Owned());
+    CHECK_FALSE(OwnedOnThread());
+    CHECK_FALSE(OwnedOnThread(TakeLock, first));
+    CHECK(SingleRunLock(nullptr).Owned());
+    // No SID, or one too long for a name: no user lock is named.
+    CHECK_FALSE(UserRunLockName("", first));
+    CHECK_FALSE(UserRunLockName(std::string(300, '1').c_str(), first));
+}
+
+TEST_CASE("the system account and session 0 never do the user's part") {
+    RunContext user;
+    user.sessionId = 1;
+    RunContext system = user;
+    system.localSystem = true;
+    RunContext service;
+    service.sessionId = 0;
+    CHECK_FALSE(IsServiceContext(user));
+    CHECK(IsServiceContext(system));
+    CHECK(IsServiceContext(service));
+    struct {
+        RunScope scope;
+        const RunContext& context;
+        bool machine, userPart;
+    } cases[] = {
+        {RunScope::Both, user, true, true},       {RunScope::Machine, user, true, false},
+        {RunScope::User, user, false, true},      {RunScope::Both, system, true, false},
+        {RunScope::Machine, system, true, false}, {RunScope::User, system, false, false},
+        {RunScope::Both, service, true, false},   {RunScope::User, service, false, false},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(int(c.scope));
+        CAPTURE(c.context.localSystem);
+        RunParts parts = PartsToRun(c.scope, c.context);
+        CHECK(parts.machine == c.machine);
+        CHECK(parts.user == c.userPart);
+    }
+    // This process, under Wine: an elevated user in session 1, not the system account.
+    RunContext here = CurrentRunContext();
+    CHECK(here.account[0] == '\0'); // looked up only for a log
+    LookUpAccountName(here);
+    CHECK(here.elevated);
+    CHECK_FALSE(here.localSystem);
+    CHECK(here.sessionId == 1);
+    CHECK(std::string(here.userSid).rfind("S-1-5-21-", 0) == 0);
+    CHECK(std::string(here.account).find('\\') != std::string::npos);
+}
+
+TEST_CASE("the default log: the system's Logs directory when elevated, else the user's TEMP") {
+    char path[MAX_PATH], windows[MAX_PATH], temp[MAX_PATH];
+    GetSystemWindowsDirectoryA(windows, sizeof windows);
+    GetTempPathA(sizeof temp, temp);
+    REQUIRE(DefaultLogPath(true, path));
+    CHECK(std::string(path) == std::string(windows) + "\\Logs\\UninstallPX.log");
+    REQUIRE(DefaultLogPath(false, path));
+    CHECK(std::string(path) == std::string(temp) + "UninstallPX.log");
+
+    // A log inside the installation directory would keep it: case, separators and a trailing
+    // separator do not hide it; a directory that only begins the same does not count.
+    auto inside = [](const char* log, const char* directory) {
+        return LogPathInside({log, std::strlen(log)}, directory);
+    };
+    CHECK(inside("C:\\Apps\\Plendrax\\px.log", "C:\\Apps\\Plendrax\\"));
+    CHECK(inside("c:/apps/PLENDRAX/logs/px.log", "C:\\Apps\\Plendrax"));
+    CHECK(inside("C:\\Apps\\x\\..\\Plendrax\\px.log", "C:\\Apps\\Plendrax\\\\"));
+    CHECK_FALSE(inside("C:\\Apps\\Plendrax2\\px.log", "C:\\Apps\\Plendrax\\"));
+    CHECK_FALSE(inside("C:\\Apps\\px.log", "C:\\Apps\\Plendrax\\"));
+    CHECK_FALSE(inside("C:\\Apps\\Plendrax", "C:\\Apps\\Plendrax\\"));
+    CHECK_FALSE(inside("C:\\Apps\\px.log", ""));
 }
 
 TEST_CASE("the unattended run's exit code follows the two outcome flags") {
