@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/CommandLineOptions.h"
+#include "app/ElevatedPart.h"
 #include "app/RemovalLog.h"
 #include "app/RunContext.h"
 #include "app/SingleRun.h"
@@ -70,6 +71,23 @@ const char* PartsText(RunParts parts) {
     return "none";
 }
 
+// The elevated copy's log goes beside this run's: /log's, or where this run, not elevated, logs
+// by default. The copy's current directory is not this one, so the path is made full.
+void ChildLogBesideRunLog(const CommandLineOptions& options, char (&childLog)[MAX_PATH]) {
+    char runLog[MAX_PATH], full[MAX_PATH];
+    const TailText& given = options.logPath;
+    if (!given.Empty() && given.length < sizeof runLog &&
+        !LogPathInside(given, options.installDirectory)) {
+        std::memcpy(runLog, given.text, given.length);
+        runLog[given.length] = '\0';
+    } else if (!DefaultLogPath(false, runLog)) {
+        return;
+    }
+    DWORD length = GetFullPathNameA(runLog, sizeof full, full, nullptr);
+    if (length == 0 || length >= sizeof full || !ChildLogPath(full, childLog))
+        childLog[0] = '\0';
+}
+
 // The locks of the parts the run does: the user's own, the machine-wide one, or both.
 int RunHoldingLocks(const CommandLineOptions& options, const RunContext& context, RunParts parts) {
     char userLockName[MAX_PATH];
@@ -86,7 +104,17 @@ int RunHoldingLocks(const CommandLineOptions& options, const RunContext& context
         LogLine("Another run of the uninstaller is in progress; this one goes on as asked");
     }
     if (!options.quiet) {
-        UninstallRun(options.installDirectory);
+        if (context.elevated) {
+            UninstallRun(options.installDirectory);
+        } else {
+            MachinePartHandOff handOff;
+            DWORD length = GetModuleFileNameA(nullptr, handOff.program, sizeof handOff.program);
+            if (length == 0 || length >= sizeof handOff.program)
+                handOff.program[0] = '\0';
+            handOff.machineLock = &machineLock;
+            ChildLogBesideRunLog(options, handOff.childLog);
+            UninstallRun(options.installDirectory, &handOff);
+        }
         return ERROR_SUCCESS;
     }
     char location[MAX_PATH];

@@ -25,9 +25,15 @@ SingleRunLock::SingleRunLock(const char* name) {
     owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
 }
 
-SingleRunLock::~SingleRunLock() {
-    if (owned && mutex != nullptr)
+void SingleRunLock::Release() {
+    if (mutex == nullptr)
+        return;
+    if (owned)
         ReleaseMutex(mutex);
-    if (mutex != nullptr)
-        CloseHandle(mutex);
+    CloseHandle(mutex);
+    mutex = nullptr;
+}
+
+SingleRunLock::~SingleRunLock() {
+    Release();
 }

@@ -12,6 +12,8 @@ class SingleRunLock {
     ~SingleRunLock();
     // False when another run owns the mutex (or it cannot be had at all).
     bool Owned() const { return owned; }
+    // Lets go before the end, for a run that hands its part to another process.
+    void Release();
 
   private:
     HANDLE mutex = nullptr;

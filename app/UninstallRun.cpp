@@ -1,5 +1,6 @@
 #include "app/UninstallRun.h"
 
+#include "app/ComApartment.h"
 #include "app/CommandLine.h"
 #include "app/Entry.h"
 #include "app/ProgressWindow.h"
@@ -118,24 +119,6 @@ bool UnattendedConversionResult(bool converted, bool& manualSteps) {
     return converted && LastConversion.itemsFailed == 0;
 }
 
-// COM initialised on this thread for as long as it lives, and released exactly when this
-// initialisation succeeded (S_FALSE included: it is counted too).
-class ComApartment {
-  public:
-    ComApartment()
-        : initialised(SUCCEEDED(
-              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
-    ~ComApartment() {
-        if (initialised)
-            CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-  private:
-    bool initialised;
-};
-
 // The handler that opens the document may use COM, so it is initialised around the call:
 // the conversion has already uninitialised its own.
 void OpenDocument(const char* path) {
@@ -150,7 +133,8 @@ void LoadMessage(UINT stringId, char (&text)[500]) {
 
 // The stages in their order, the removal inside the restore point bracket, each doing the
 // parts of it the run does.
-int RunStages(const char* installDirectory, bool watched, RunParts parts) {
+int RunStages(const char* installDirectory, bool watched, RunParts parts,
+              const MachinePartHandOff* handOff = nullptr) {
     Sequence run{watched, parts};
     if (watched)
         StartProgressWindow();
@@ -168,12 +152,19 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts) {
     }
     NextStage(run, IDC_FILES_STAGE);
 
-    // System Restore records machine-wide changes, and needs an administrator to ask.
-    if (parts.machine)
+    // System Restore records machine-wide changes, and needs an administrator to ask: an
+    // elevated copy doing the machine's part brackets it itself.
+    bool machineHere = parts.machine && handOff == nullptr;
+    if (machineHere)
         BeginRestorePoint();
 
     long left = TracesLeft;
-    if (parts.machine) {
+    MachinePartResult elevatedCopy;
+    if (handOff != nullptr) {
+        StageStarts(2);
+        elevatedCopy = RunMachinePartElevated(installDirectory, *handOff, ProgressWindowHandle);
+        StageEnds(run, 2, elevatedCopy.programFiles, IDC_FILES_RESULT);
+    } else if (parts.machine) {
         StageStarts(2);
         StageEnds(run, 2, Judged(run, RemoveProgramFiles(installDirectory), left),
                   IDC_FILES_RESULT);
@@ -192,7 +183,7 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts) {
                 "that Plendrax is still found installed and a later run finishes the removal",
                 InstalledProgramsEntry);
         ++TracesLeft;
-    } else if (parts.machine) {
+    } else if (machineHere) {
         RemoveInstalledProgramsEntry();
     }
     if (parts.user)
@@ -205,8 +196,10 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts) {
     bool shortcutRemoved = true;
     if (parts.user)
         RemoveDesktopShortcut();
-    if (parts.machine)
+    if (machineHere)
         shortcutRemoved = RemoveStartMenuShortcut();
+    else if (handOff != nullptr)
+        shortcutRemoved = elevatedCopy.startMenuShortcut;
     StageEnds(run, 4, Judged(run, shortcutRemoved, left), IDC_SHORTCUT_RESULT);
 
     if (watched && run.manualSteps) {
@@ -225,7 +218,7 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts) {
     if (watched)
         MessageBoxA(nullptr, text, caption, message.iconFlag);
 
-    if (parts.machine)
+    if (machineHere)
         EndRestorePoint();
     return UnattendedExitCode(run.failure, run.manualSteps);
 }
@@ -254,7 +247,7 @@ int UnattendedExitCode(bool failure, bool manualSteps) {
     return manualSteps ? ExitManualStepsLeft : ERROR_SUCCESS;
 }
 
-void UninstallRun(const char* installDirectory) {
+void UninstallRun(const char* installDirectory, const MachinePartHandOff* handOff) {
     {
         char question[500];
         LoadMessage(IDS_CONFIRM_REMOVE, question);
@@ -264,7 +257,7 @@ void UninstallRun(const char* installDirectory) {
         }
     }
     LogLine("Confirmed");
-    RunStages(installDirectory, true, RunParts());
+    RunStages(installDirectory, true, RunParts(), handOff);
 }
 
 int UnattendedUninstallRun(const char* installDirectory, RunParts parts) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "app/ElevatedPart.h"
 #include "app/RunContext.h"
 
 struct FinalMessage {
@@ -15,8 +16,10 @@ FinalMessage ChooseFinalMessage(bool failure, bool manualSteps);
 // the path would not fit, so that no other document is ever opened.
 bool UninstallDocumentPath(char (&path)[MAX_PATH]);
 
-// Asks, then runs the four stages behind the progress window and reports the outcome.
-void UninstallRun(const char* installDirectory);
+// Asks, then runs the four stages behind the progress window and reports the outcome. With
+// handOff, the run is not elevated: the machine's part goes to an elevated copy of the
+// uninstaller, and this run makes no restore point request of its own.
+void UninstallRun(const char* installDirectory, const MachinePartHandOff* handOff = nullptr);
 
 // The same four stages, or the parts of them that parts names, with no window of any kind, no
 // pause and no document; each stage judged by what it left of the product. Returns the exit

@@ -12,6 +12,8 @@ void RemoveInstalledProgramsEntry();
 void RemoveUserSettings();
 void RemoveDesktopShortcut();
 bool RemoveStartMenuShortcut(); // the shortcut stage's result
+// The Start menu shortcut's full path; false when its folder cannot be found or it does not fit.
+bool StartMenuShortcutPath(char (&path)[MAX_PATH]);
 
 // HKEY_LOCAL_MACHINE's key of the product's entry in the installed-programs list.
 extern const char InstalledProgramsEntry[];

@@ -64,6 +64,16 @@ int ProgramsFolder() {
     return IsNtPlatform() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
 }
 
+bool StartMenuShortcutPath(char (&path)[MAX_PATH]) {
+    if (!SpecialFolderPath(nullptr, path, ProgramsFolder()))
+        return false;
+    size_t length = std::strlen(path);
+    if (length + sizeof shortcutName > sizeof path)
+        return false;
+    std::memcpy(path + length, shortcutName, sizeof shortcutName);
+    return true;
+}
+
 bool RemoveStartMenuShortcut() {
     char path[MAX_PATH];
     if (!SpecialFolderPath(nullptr, path, ProgramsFolder())) {

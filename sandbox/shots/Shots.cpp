@@ -1,14 +1,20 @@
 // The screenshot driver: runs the uninstaller once and holds it still at the moments worth a
 // picture, so that a script outside Wine can take them.
-// shots.exe SIGNAL_DIRECTORY POSE...   with POSE one of confirm, progress, final
+// shots.exe SIGNAL_DIRECTORY POSE...   with POSE one of confirm, progress, elevated, final
 // At each pose named it writes SIGNAL_DIRECTORY\<pose>.ready holding the screen rectangle to
 // take ("x y width height") and waits for SIGNAL_DIRECTORY\<pose>.done. The pictures must show
 // the uninstaller's own timing, so it is never sped up: the progress pose suspends the
 // uninstaller's main thread (the window thread goes on painting) and resumes it afterwards.
+// The elevated pose starts the uninstaller with the filtered token an administrator's programs
+// get under UAC, and is taken while the elevated copy doing the machine's part is held in its
+// restore point request (SANDBOX_SR_HOLD names SIGNAL_DIRECTORY\elevated.release, which this
+// program makes once the picture is taken).
 // The command line comes from SANDBOX_COMMAND_LINE, as for user.exe.
 #include "sandbox/user/WindowDriver.h"
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <set>
@@ -89,6 +95,21 @@ bool Pose(const std::string& directory, const char* pose, const std::vector<HWND
     return WaitFor([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
+// Whether a process that parent started is running.
+bool HasChild(DWORD parent) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found;
+         more = Process32Next(snapshot, &entry))
+        found = entry.th32ParentProcessID == parent;
+    CloseHandle(snapshot);
+    return found;
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "shots: %s\n", what);
     return 1;
@@ -106,11 +127,11 @@ int main(int argc, char** argv) {
     if (length == 0 || length >= sizeof commandLine)
         return Fail("set SANDBOX_COMMAND_LINE to the uninstaller's command line");
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
+    RunOptions options;
+    options.commandLine = commandLine;
+    options.limitedToken = poses.count("elevated") != 0;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+    if (!StartProgram(options, process))
         return Fail("the uninstaller did not start");
     DWORD id = process.dwProcessId;
 
@@ -135,6 +156,17 @@ int main(int argc, char** argv) {
         ResumeThread(process.hThread);
         if (!taken)
             return Fail("progress: no picture taken");
+    }
+
+    if (poses.count("elevated")) {
+        if (!WaitFor([&] { return IsWindowEnabled(GetDlgItem(progress, 1001)) && HasChild(id); }))
+            return Fail("no elevated copy");
+        bool taken = Pose(directory, "elevated", {progress});
+        FILE* release = std::fopen((directory + "\\elevated.release").c_str(), "w");
+        if (release != nullptr)
+            std::fclose(release);
+        if (!taken)
+            return Fail("elevated: no picture taken");
     }
 
     if (!WaitFor([&] { return (box = FindMessageBox(id)) != nullptr; }))

@@ -2,6 +2,8 @@
 // request with a sequence number (SANDBOX_SR_SEQUENCE, else 57). SANDBOX_SR_FAIL=1 fails
 // every request; SANDBOX_FAIL_CALL="srclient:K" fails the K-th. SANDBOX_SR_KILL=begin (or end)
 // ends the calling process at once in that request, as a power cut or a killed run would.
+// SANDBOX_SR_HOLD=PATH holds a begin request until the file PATH exists (a minute at most), so
+// that a picture can be taken while the run is at work.
 #include "sandbox/common/Record.h"
 
 #include <srrestoreptapi.h>
@@ -50,6 +52,12 @@ extern "C" BOOL WINAPI SRSetRestorePointA(PRESTOREPOINTINFOA request, PSTATEMGRS
                  status->llSequenceNumber, terminated ? 1 : 0, dialogs.count, GetTickCount(),
                  description);
 
+    if (const char* hold = getenv("SANDBOX_SR_HOLD");
+        hold != nullptr && request->dwEventType == BEGIN_SYSTEM_CHANGE) {
+        for (int waited = 0; waited < 1200 && GetFileAttributesA(hold) == INVALID_FILE_ATTRIBUTES;
+             ++waited)
+            Sleep(50);
+    }
     if (const char* kill = getenv("SANDBOX_SR_KILL");
         kill != nullptr &&
         strcmp(kill, request->dwEventType == BEGIN_SYSTEM_CHANGE ? "begin" : "end") == 0)

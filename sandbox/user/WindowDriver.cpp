@@ -153,16 +153,46 @@ void Press(HWND box, int id) {
                  reinterpret_cast<LPARAM>(GetDlgItem(box, id)));
 }
 
+namespace {
+
+// The token's linked one: for an administrator's full token, the filtered token that UAC gives
+// the same administrator's programs unless they ask for elevation. Null when there is none.
+HANDLE LimitedToken() {
+    HANDLE token = nullptr, primary = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return nullptr;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = sizeof linked;
+    if (GetTokenInformation(token, TokenLinkedToken, &linked, size, &size)) {
+        DuplicateTokenEx(linked.LinkedToken, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation,
+                         TokenPrimary, &primary);
+        CloseHandle(linked.LinkedToken);
+    }
+    CloseHandle(token);
+    return primary;
+}
+
+} // namespace
+
 bool StartProgram(const RunOptions& options, PROCESS_INFORMATION& process) {
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     std::string commandLine = options.commandLine;
-    return CreateProcessA(
-               options.applicationPath.empty() ? nullptr : options.applicationPath.c_str(),
-               &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-               options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str(),
-               &startup, &process) != FALSE;
+    const char* application =
+        options.applicationPath.empty() ? nullptr : options.applicationPath.c_str();
+    const char* directory =
+        options.currentDirectory.empty() ? nullptr : options.currentDirectory.c_str();
+    if (!options.limitedToken)
+        return CreateProcessA(application, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                              directory, &startup, &process) != FALSE;
+    HANDLE limited = LimitedToken();
+    if (limited == nullptr)
+        return false;
+    BOOL started = CreateProcessAsUserA(limited, application, &commandLine[0], nullptr, nullptr,
+                                        FALSE, 0, nullptr, directory, &startup, &process);
+    CloseHandle(limited);
+    return started != FALSE;
 }
 
 HWND WaitForMessageBox(const PROCESS_INFORMATION& process, DWORD timeoutMs) {

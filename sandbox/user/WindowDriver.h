@@ -39,6 +39,9 @@ struct RunOptions {
     bool answerYes = true;
     bool tryToClose = true;   // close command, Alt+F4 and Escape at the progress window
     DWORD timeoutMs = 120000; // for the whole run
+    // Started with the filtered token an administrator's programs get under UAC, as Programs
+    // and Features starts an uninstaller.
+    bool limitedToken = false;
 };
 
 struct RunResult {

@@ -486,11 +486,9 @@ TEST_CASE("quiet_parts: the machine's part and the user's part, alone and in eit
     std::vector<std::string> events = LogEvents(DefaultLog());
     const char* allDone[] = {"done", "done", "done", "done"};
     CheckStagesLogged(events, allDone);
-    CHECK(Count(events, "Directory " SANDBOX_INSTALL_PARENT "\\Plendrax: not present") == 1);
     CHECK(Count(events,
                 "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY ": not present") == 1);
     CHECK(CountContaining(events, "items converted: 0; items failed: 0") == 1);
-    CHECK(events.back() == "Exit code: 0");
 
     // The user's part first: Outlook, the settings keys and the desktop shortcut; no restore
     // point, and the machine's traces as they were.
@@ -499,10 +497,8 @@ TEST_CASE("quiet_parts: the machine's part and the user's part, alone and in eit
     DeleteFileA(DefaultLog().c_str());
     CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 0);
     CHECK(RestoreRequests().empty());
-    for (const char* file : ProductFiles)
-        CHECK(FileExists(installDirectory + file));
-    CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
-    CHECK(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
+    // Of the fifteen traces staged, the user's three are gone.
+    CHECK(CountContaining(Traces(), ": present") == 12);
     CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Corvenhalde\\Plendrax"));
     CHECK_FALSE(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
     CHECK(ReadWholeFile(OutlookOut) == converted);
@@ -522,11 +518,10 @@ TEST_CASE("quiet_parts: the machine's part and the user's part, alone and in eit
     CHECK(RunQuiet("/quiet /scope=machine %" + installDirectory) == 0);
     for (const char* record : {"outlook.log", "mapi32.log", "calls.log", "profile.out"})
         CHECK_FALSE(Recorded(record));
+    // The user's three traces are all that is left, with what is not the product's.
+    CHECK(CountContaining(Traces(), ": present") == 6);
     CHECK(ValueExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY, "TaskOrder"));
     CHECK(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
-    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
-    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
-    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
     CHECK(RestoreRequests().size() == 2);
     CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 0);
     CHECK(Traces() == removed);
@@ -627,4 +622,55 @@ TEST_CASE("quiet_interrupted: a run ended abruptly is finished by the next; logs
     CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
     CheckAllGone();
     CHECK(LogEvents(DefaultLog()).back() == "Exit code: 0");
+}
+
+TEST_CASE("quiet_uac_split: not elevated, an interactive run hands the machine's part to one "
+          "elevated copy") {
+    CreateDirectoryA(logs.c_str(), nullptr);
+    StageOutlook(true);
+    const std::string parentLog = logs + "parent.log", childLog = logs + "parent-machine.log";
+    // As Programs and Features starts it for an administrator under UAC: the filtered token.
+    RunOptions asStarted = Uninstaller("/log=" + parentLog + " %" + installDirectory);
+    asStarted.limitedToken = true;
+    CheckFullRunWindows(Run(asStarted), "Done");
+    CHECK(RestoreRequests().size() == 2);
+    CheckAllGone();
+    CHECK(CountContaining(SplitLines(ReadWholeFile(OutlookOut)), "item \"IPM.Task\" saved=1") == 3);
+
+    // One copy, given the machine's part and the same directory, did the machine's part.
+    std::vector<std::string> child = LogEvents(childLog);
+    CHECK(Count(child, "==== Plendrax Uninstall 1.0.0.0: unattended removal ====") == 1);
+    CHECK(CountContaining(child, "Command line: ",
+                          " /quiet /scope=machine /log=\"" + childLog + "\" %" +
+                              installDirectory) == 1);
+    CHECK(Count(child, "Restore point begin request: succeeded, sequence number 57") == 1);
+    CHECK(Count(child, "File " + installDirectory + "Setup.exe: removed") == 1);
+    CHECK(Count(child, "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY ": removed") == 1);
+    CHECK(Count(child, "Shortcut " + ShortcutIn(CSIDL_COMMON_PROGRAMS) + ": removed") == 1);
+    CHECK(CountContaining(child, "HKEY_CURRENT_USER") == 0);
+    CHECK(CountContaining(child, "Outlook reached") == 0);
+    CHECK(child.back() == "Exit code: 0");
+    // The run itself, not elevated: Outlook, the user's keys and desktop shortcut, nothing else.
+    std::vector<std::string> parent = LogEvents(parentLog);
+    CHECK(CountContaining(parent, "Account: ", "; not elevated; session 1") == 1);
+    CHECK(Count(parent, "Outlook reached") == 1);
+    CHECK(Count(parent, "Registry key HKEY_CURRENT_USER\\" SANDBOX_SETTINGS_KEY ": removed") == 1);
+    CHECK(Count(parent, "Shortcut " + ShortcutIn(CSIDL_DESKTOPDIRECTORY) + ": removed") == 1);
+    CHECK(CountContaining(parent, "HKEY_LOCAL_MACHINE") == 0);
+    CHECK(CountContaining(parent, "File ") == 0);
+    CHECK(CountContaining(parent, "Restore point") == 0);
+    CHECK(Count(parent, "The elevated copy ended with exit code 0") == 1);
+
+    // A file of the installation held open: the copy leaves it, and the run says so.
+    Restage();
+    StageOutlook(true);
+    std::string setup = installDirectory + "Setup.exe";
+    HANDLE holder = CreateFileA(setup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    REQUIRE(holder != INVALID_HANDLE_VALUE);
+    CheckFullRunWindows(Run(asStarted), "Failed");
+    CloseHandle(holder);
+    CHECK(FileExists(setup));
+    CHECK(LogEvents(childLog).back() == "Exit code: 1603");
+    CHECK(LogEvents(parentLog).back() == "Exit code: 0");
 }

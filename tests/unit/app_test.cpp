@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/CommandLineOptions.h"
+#include "app/ElevatedPart.h"
 #include "app/Entry.h"
 #include "app/ProgressWindow.h"
 #include "app/RemovalLog.h"
@@ -10,6 +11,7 @@
 #include "app/SingleRun.h"
 #include "app/UninstallRun.h"
 #include "app/resources/resource.h"
+#include "removal/Removal.h"
 #include "tests/support/SandboxState.h"
 
 #include <cstring>
@@ -378,16 +380,6 @@ bool HasTimeStamp(const std::string& line) {
     return true;
 }
 
-// Minutes east of UTC, as the system has it now.
-int UtcOffsetMinutes() {
-    TIME_ZONE_INFORMATION zone;
-    DWORD which = GetTimeZoneInformation(&zone);
-    LONG bias = zone.Bias + (which == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
-                             : which == TIME_ZONE_ID_STANDARD ? zone.StandardBias
-                                                              : 0);
-    return -int(bias);
-}
-
 std::vector<std::string> LogLines(const std::string& path) {
     std::vector<std::string> lines;
     std::string text = ReadWholeFile(path);
@@ -446,12 +438,6 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
         CAPTURE(line);
         CHECK(HasTimeStamp(line));
     }
-    // The offset is the system's own, in hours and minutes.
-    int offset = UtcOffsetMinutes();
-    char expectedOffset[8];
-    wsprintfA(expectedOffset, "%c%02d:%02d", offset < 0 ? '-' : '+', abs(offset) / 60,
-              abs(offset) % 60);
-    CHECK(lines[0].substr(23, 6) == expectedOffset);
     auto rest = [&](size_t n) { return lines[n + (n >= 2)].substr(30); };
     CHECK(rest(0) == "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
     CHECK(rest(1).rfind("Command line: ", 0) == 0);
@@ -554,48 +540,32 @@ TEST_CASE("the user's part locks per user: two users' runs at once never see eac
     REQUIRE(UserRunLockName("S-1-5-21-1-2-3-1002", second));
     CHECK(std::string(first) == std::string(SingleRunMutexName) + " S-1-5-21-1-2-3-1001");
     SingleRunLock firstUser(first);
-    SingleRunLock secondUser(second);
-    CHECK(firstUser.Owned());
-    CHECK(secondUser.Owned());
-    // The machine's part is still one at a time, whoever runs it; a user's is taken once.
-    CHECK(OwnedOnThread());
-    SingleRunLock machine(SingleRunMutexName);
-    CHECK(machine.Owned());
-    CHECK_FALSE(OwnedOnThread());
+    REQUIRE(firstUser.Owned());
+    CHECK(OwnedOnThread(TakeLock, second));
     CHECK_FALSE(OwnedOnThread(TakeLock, first));
-    CHECK(SingleRunLock(nullptr).Owned());
+    CHECK(OwnedOnThread()); // the machine's lock is another
     // No SID, or one too long for a name: no user lock is named.
     CHECK_FALSE(UserRunLockName("", first));
     CHECK_FALSE(UserRunLockName(std::string(300, '1').c_str(), first));
 }
 
 TEST_CASE("the system account and session 0 never do the user's part") {
-    RunContext user;
-    user.sessionId = 1;
-    RunContext system = user;
+    RunContext user, system, service;
+    user.sessionId = system.sessionId = 1;
     system.localSystem = true;
-    RunContext service;
-    service.sessionId = 0;
     CHECK_FALSE(IsServiceContext(user));
-    CHECK(IsServiceContext(system));
-    CHECK(IsServiceContext(service));
-    struct {
-        RunScope scope;
-        const RunContext& context;
-        bool machine, userPart;
-    } cases[] = {
-        {RunScope::Both, user, true, true},       {RunScope::Machine, user, true, false},
-        {RunScope::User, user, false, true},      {RunScope::Both, system, true, false},
-        {RunScope::Machine, system, true, false}, {RunScope::User, system, false, false},
-        {RunScope::Both, service, true, false},   {RunScope::User, service, false, false},
+    // Scope both, machine, user: the machine's part and the user's, as a pair of letters.
+    auto parts = [](const RunContext& context) {
+        std::string seen;
+        for (RunScope scope : {RunScope::Both, RunScope::Machine, RunScope::User}) {
+            RunParts run = PartsToRun(scope, context);
+            seen += std::string(run.machine ? "m" : "-") + (run.user ? "u " : "- ");
+        }
+        return seen;
     };
-    for (const auto& c : cases) {
-        CAPTURE(int(c.scope));
-        CAPTURE(c.context.localSystem);
-        RunParts parts = PartsToRun(c.scope, c.context);
-        CHECK(parts.machine == c.machine);
-        CHECK(parts.user == c.userPart);
-    }
+    CHECK(parts(user) == "mu m- -u ");
+    CHECK(parts(system) == "m- m- -- ");
+    CHECK(parts(service) == "m- m- -- ");
     // This process, under Wine: an elevated user in session 1, not the system account.
     RunContext here = CurrentRunContext();
     CHECK(here.account[0] == '\0'); // looked up only for a log
@@ -635,4 +605,56 @@ TEST_CASE("the unattended run's exit code follows the two outcome flags") {
     CHECK(UnattendedExitCode(false, true) == 1);
     CHECK(UnattendedExitCode(true, false) == 1603);
     CHECK(UnattendedExitCode(true, true) == 1603);
+}
+
+TEST_CASE("the machine's part by an elevated copy: judged by what was there and what is gone") {
+    MachineTraces there{true, true, true, true}, gone, noSetup = there, directoryLeft = gone;
+    noSetup.setupExe = false;
+    directoryLeft.installDirectory = true;
+    MachinePartResult done = JudgeMachinePart(there, gone, true);
+    CHECK((done.programFiles && done.startMenuShortcut));
+    // What was gone before the copy ran is not the copy's doing; the directory must go too.
+    CHECK_FALSE(JudgeMachinePart(noSetup, gone, true).programFiles);
+    CHECK_FALSE(JudgeMachinePart(there, directoryLeft, true).programFiles);
+    CHECK_FALSE(JudgeMachinePart(gone, gone, true).startMenuShortcut);
+    // A copy that did not run did nothing, whatever happened meanwhile.
+    MachinePartResult notRun = JudgeMachinePart(there, gone, false);
+    CHECK_FALSE((notRun.programFiles || notRun.startMenuShortcut));
+
+    char child[MAX_PATH];
+    REQUIRE(ChildLogPath("C:\\Logs\\px.log", child));
+    CHECK(std::string(child) == "C:\\Logs\\px-machine.log");
+    REQUIRE(ChildLogPath("C:\\Logs.d\\px", child));
+    CHECK(std::string(child) == "C:\\Logs.d\\px-machine");
+    CHECK_FALSE(ChildLogPath(("C:\\" + std::string(250, 'l') + ".log").c_str(), child));
+}
+
+TEST_CASE("an elevated copy that cannot be started (a refused consent) touches nothing") {
+    // Windows answers a refused consent with ERROR_CANCELLED; Wine never refuses, so the start
+    // that fails here is that of a program that is not there.
+    const std::string directory = "C:\\elevation\\Plendrax\\";
+    CreateDirectoryA("C:\\elevation", nullptr);
+    CreateDirectoryA(directory.c_str(), nullptr);
+    for (const char* file : {"Plendrax.exe", "Setup.exe"})
+        REQUIRE(CreateFileWithText(directory + file));
+    char shortcut[MAX_PATH];
+    REQUIRE(StartMenuShortcutPath(shortcut));
+    REQUIRE(CreateFileWithText(shortcut));
+
+    DWORD error = 0;
+    CHECK_FALSE(RunElevated("C:\\nowhere\\UninstallPX.exe", "/quiet", nullptr, error));
+    CHECK(error != 0);
+    MachinePartHandOff handOff;
+    lstrcpyA(handOff.program, "C:\\nowhere\\UninstallPX.exe");
+    SingleRunLock machineLock(SingleRunMutexName);
+    handOff.machineLock = &machineLock;
+    MachinePartResult result = RunMachinePartElevated(directory.c_str(), handOff, nullptr);
+    // Stages 2 and 4 then read "Failed"; the lock was let go for the copy that never came.
+    CHECK_FALSE(result.programFiles);
+    CHECK_FALSE(result.startMenuShortcut);
+    CHECK(OwnedOnThread());
+    for (const char* file : {"Plendrax.exe", "Setup.exe"})
+        CHECK(FileExists(directory + file));
+    CHECK(FileExists(shortcut));
+    DeleteFileA(shortcut);
 }
