@@ -134,11 +134,9 @@ MachinePartResult RunMachinePartElevated(const char* installDirectory,
     bool ran =
         startable && RunElevated(handOff.program, parameters.c_str(), owner, exitCodeOrError);
     if (!ran) {
-        LogFailure(exitCodeOrError == ERROR_CANCELLED
-                       ? "Starting the elevated copy: the consent was refused; nothing of the "
-                         "machine's part was touched"
-                       : "Starting the elevated copy: nothing of the machine's part was touched",
-                   exitCodeOrError);
+        LogFailure("Starting the elevated copy", exitCodeOrError);
+        LogLine("Nothing of the machine's part was touched%s",
+                exitCodeOrError == ERROR_CANCELLED ? ": the consent was refused" : "");
     } else if (exitCodeOrError == ERROR_INSTALL_ALREADY_RUNNING) {
         LogLine("The elevated copy found another run at work (exit code 1618): the machine's part "
                 "is not done");

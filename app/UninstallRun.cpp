@@ -32,12 +32,10 @@ void StartProgressWindow() {
         Sleep(200);
 }
 
-// The run's outcome flags, whether a person watches it, and the parts it does. The progress
-// window, its pauses, the document and the boxes are a person's; unattended, the log and the
-// exit code take their place.
+// The run's outcome flags, and whether a person watches it: the progress window, its pauses,
+// the document and the boxes are theirs. Unattended, the log and the exit code take their place.
 struct Sequence {
     bool watched;
-    RunParts parts;
     bool failure = false;
     bool manualSteps = true;
 };
@@ -135,7 +133,7 @@ void LoadMessage(UINT stringId, char (&text)[500]) {
 // parts of it the run does.
 int RunStages(const char* installDirectory, bool watched, RunParts parts,
               const MachinePartHandOff* handOff = nullptr) {
-    Sequence run{watched, parts};
+    Sequence run{watched};
     if (watched)
         StartProgressWindow();
 
