@@ -659,6 +659,7 @@ TEST_CASE("quiet_uac_split: not elevated, an interactive run hands the machine's
     CHECK(CountContaining(parent, "HKEY_LOCAL_MACHINE") == 0);
     CHECK(CountContaining(parent, "File ") == 0);
     CHECK(CountContaining(parent, "Restore point") == 0);
+    CHECK(CountContaining(parent, "The machine's part runs in an elevated copy") == 1);
     CHECK(Count(parent, "The elevated copy ended with exit code 0") == 1);
 
     // A file of the installation held open: the copy leaves it, and the run says so.
