@@ -21,12 +21,7 @@ bool Exists(const char* path) {
 
 bool InstalledFileExists(const char* directory, const char* name) {
     char path[MAX_PATH];
-    size_t length = std::strlen(directory), nameLength = std::strlen(name);
-    if (length + nameLength >= sizeof path)
-        return false;
-    std::memcpy(path, directory, length);
-    std::memcpy(path + length, name, nameLength + 1);
-    return Exists(path);
+    return InstalledFilePath(directory, name, path) && Exists(path);
 }
 
 } // namespace

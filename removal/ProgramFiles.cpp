@@ -20,16 +20,22 @@ bool RemoveDirectoryUnlessBareDrive(const char* directory, bool productTrace) {
 
 } // namespace
 
-bool DeleteInstalledFile(const char* directory, const char* fileName) {
-    char path[MAX_PATH];
+bool InstalledFilePath(const char* directory, const char* fileName, char (&path)[MAX_PATH]) {
     size_t directoryLength = std::strlen(directory);
     size_t nameLength = std::strlen(fileName);
-    if (directoryLength + nameLength >= sizeof path) {
+    if (directoryLength + nameLength >= sizeof path)
+        return false;
+    std::memcpy(path, directory, directoryLength);
+    std::memcpy(path + directoryLength, fileName, nameLength + 1);
+    return true;
+}
+
+bool DeleteInstalledFile(const char* directory, const char* fileName) {
+    char path[MAX_PATH];
+    if (!InstalledFilePath(directory, fileName, path)) {
         ReportTrace(Trace::File, nullptr, directory, fileName, ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
-    std::memcpy(path, directory, directoryLength);
-    std::memcpy(path + directoryLength, fileName, nameLength + 1);
     BOOL deleted = DeleteFileA(path);
     ReportTrace(Trace::File, nullptr, directory, fileName, deleted ? 0 : GetLastError());
     return deleted != FALSE;

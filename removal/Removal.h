@@ -26,6 +26,8 @@ bool InstalledElsewhere(const char* installDirectory, char (&location)[MAX_PATH]
 // Deletes directory + fileName (the directory ends with its separator). A path that would
 // not fit MAX_PATH is not tried: cutting it short could name somebody else's file.
 bool DeleteInstalledFile(const char* directory, const char* fileName);
+// directory + fileName into path; false, with nothing formed, when it would not fit.
+bool InstalledFilePath(const char* directory, const char* fileName, char (&path)[MAX_PATH]);
 
 // The longest installation directory whose file paths all fit MAX_PATH.
 const size_t MaxInstallDirectoryLength = MAX_PATH - sizeof("UninstallPX.doc"); // 244
