@@ -76,9 +76,13 @@ int RunChild() {
     if (outlook == nullptr || mapi == nullptr)
         return 3;
     using Count = long (*)();
-    auto outlookLive = reinterpret_cast<Count>(GetProcAddress(outlook, "SandboxLiveObjects"));
-    auto mapiLive = reinterpret_cast<Count>(GetProcAddress(mapi, "SandboxLiveObjects"));
-    auto mapiBuffers = reinterpret_cast<Count>(GetProcAddress(mapi, "SandboxLiveBuffers"));
+    // Through void*: FARPROC's own type differs between the 32-bit and the 64-bit build.
+    auto entry = [](HMODULE module, const char* name) {
+        return reinterpret_cast<Count>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    };
+    auto outlookLive = entry(outlook, "SandboxLiveObjects");
+    auto mapiLive = entry(mapi, "SandboxLiveObjects");
+    auto mapiBuffers = entry(mapi, "SandboxLiveBuffers");
     auto flush = reinterpret_cast<void (*)()>(
         GetProcAddress(GetModuleHandleA("SandboxProfile.dll"), "SandboxFlushProfile"));
     if (!outlookLive || !mapiLive || !mapiBuffers || !flush)
