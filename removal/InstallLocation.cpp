@@ -1,5 +1,7 @@
 #include "removal/Removal.h"
 
+#include "removal/RegistryView.h"
+
 #include <cstring>
 
 namespace {
@@ -31,8 +33,8 @@ bool FileIn(const char* directory, const char* name) {
 bool InstalledElsewhere(const char* installDirectory, char (&location)[MAX_PATH]) {
     location[0] = '\0';
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, InstalledProgramsEntry, 0, KEY_QUERY_VALUE, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, InstalledProgramsEntry, 0,
+                      KEY_QUERY_VALUE | ViewOf(HKEY_LOCAL_MACHINE), &key) != ERROR_SUCCESS)
         return false;
     DWORD type = 0, size = sizeof location - 1;
     LONG read = RegQueryValueExA(key, "InstallLocation", nullptr, &type,

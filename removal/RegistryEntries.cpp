@@ -1,5 +1,6 @@
 #include "removal/Removal.h"
 
+#include "removal/RegistryView.h"
 #include "removal/TraceReport.h"
 
 namespace {
@@ -40,7 +41,7 @@ const char makerKey[] = "Software\\Corvenhalde";
 template <size_t N>
 void DeleteValues(HKEY root, const char* subKey, const char* const (&names)[N]) {
     HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, subKey, 0, KEY_WRITE | ViewOf(root), &key) != ERROR_SUCCESS)
         return;
     for (const char* name : names)
         ReportTrace(Trace::RegistryValue, root, subKey, name, RegDeleteValueA(key, name));
@@ -48,7 +49,7 @@ void DeleteValues(HKEY root, const char* subKey, const char* const (&names)[N]) 
 }
 
 void DeleteKey(HKEY root, const char* subKey, bool productTrace = true) {
-    ReportTrace(Trace::RegistryKey, root, subKey, nullptr, RegDeleteKeyA(root, subKey),
+    ReportTrace(Trace::RegistryKey, root, subKey, nullptr, DeleteRegistryKey(root, subKey),
                 productTrace);
 }
 

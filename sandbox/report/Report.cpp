@@ -33,7 +33,8 @@ void ListDirectory(const char* directory) {
 
 void ShowKey(HKEY root, const char* rootName, const char* subKey) {
     HKEY key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    REGSAM view = root == HKEY_LOCAL_MACHINE ? SANDBOX_MACHINE_VIEW : 0;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
         std::printf("  %s\\%s: (gone)\n", rootName, subKey);
         return;
     }

@@ -33,9 +33,11 @@ void WriteTextFile(const char* path, const char* text) {
     CloseHandle(file);
 }
 
-void SetString(HKEY root, const char* subKey, const char* name, const char* value) {
+void SetString(HKEY root, const char* subKey, const char* name, const char* value,
+               REGSAM view = 0) {
     HKEY key;
-    LONG result = RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    LONG result =
+        RegCreateKeyExA(root, subKey, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr);
     Check(result == ERROR_SUCCESS, subKey);
     if (result != ERROR_SUCCESS)
         return;
@@ -96,12 +98,14 @@ void StageFiles() {
 }
 
 void StageRegistry() {
+    // Where Plendrax's 32-bit installer writes it: the 32-bit view on 64-bit Windows.
     const char* key = SANDBOX_UNINSTALL_KEY;
-    SetString(HKEY_LOCAL_MACHINE, key, "DisplayName", "Plendrax");
+    const REGSAM view = SANDBOX_MACHINE_VIEW;
+    SetString(HKEY_LOCAL_MACHINE, key, "DisplayName", "Plendrax", view);
     SetString(HKEY_LOCAL_MACHINE, key, "UninstallString",
-              "\"" SANDBOX_UNINSTALLER "\" %" SANDBOX_INSTALL_DIRECTORY);
-    SetString(HKEY_LOCAL_MACHINE, key, "InstallLocation", SANDBOX_INSTALL_DIRECTORY);
-    SetString(HKEY_LOCAL_MACHINE, key, "Publisher", "Corvenhalde");
+              "\"" SANDBOX_UNINSTALLER "\" %" SANDBOX_INSTALL_DIRECTORY, view);
+    SetString(HKEY_LOCAL_MACHINE, key, "InstallLocation", SANDBOX_INSTALL_DIRECTORY, view);
+    SetString(HKEY_LOCAL_MACHINE, key, "Publisher", "Corvenhalde", view);
 
     const char* settings = SANDBOX_SETTINGS_KEY;
     const char* const strings[] = {"SubjectTemplate",      "CompletedTemplate", "TasksFolder",

@@ -329,3 +329,19 @@ TEST_CASE("missing_document: a document that cannot be opened is passed over") {
     CheckFinalBox(run, text8, MB_ICONEXCLAMATION);
     CHECK(RecordedStarts().empty());
 }
+
+// The x86_64 build stands for the shipped 32-bit exe on 64-bit Windows: it removes the entry
+// where the 32-bit installer wrote it, the 32-bit view, and a key of the same name in the
+// 64-bit view is another program's.
+TEST_CASE("registry_view: the entry goes from the 32-bit view, its 64-bit namesake stays") {
+    SetStringValue(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "DisplayName", "Plendrax (x64)",
+                   View::Wow64_64);
+    REQUIRE(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
+    REQUIRE_FALSE(
+        ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString", View::Wow64_64));
+    RunResult run = Run(Uninstaller("%" + installDirectory));
+    INFO(DescribeRun(run));
+    CheckFinalLabels(run, "Failed", "Done", "Done", "Done");
+    CheckRegistryAndShortcutsRemoved();
+    CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "DisplayName", View::Wow64_64));
+}

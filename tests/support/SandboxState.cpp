@@ -51,17 +51,29 @@ std::vector<std::string> SplitLines(const std::string& text) {
     return lines;
 }
 
-bool KeyExists(HKEY root, const std::string& key) {
+namespace {
+
+REGSAM ViewFlag(HKEY root, View view) {
+    if (view == View::Wow64_64)
+        return KEY_WOW64_64KEY;
+    return view == View::Shipped && root == HKEY_LOCAL_MACHINE ? SANDBOX_MACHINE_VIEW : 0;
+}
+
+} // namespace
+
+bool KeyExists(HKEY root, const std::string& key, View view) {
     HKEY opened;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | ViewFlag(root, view), &opened) !=
+        ERROR_SUCCESS)
         return false;
     RegCloseKey(opened);
     return true;
 }
 
-bool ValueExists(HKEY root, const std::string& key, const char* value) {
+bool ValueExists(HKEY root, const std::string& key, const char* value, View view) {
     HKEY opened;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | ViewFlag(root, view), &opened) !=
+        ERROR_SUCCESS)
         return false;
     bool found =
         RegQueryValueExA(opened, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
@@ -69,10 +81,11 @@ bool ValueExists(HKEY root, const std::string& key, const char* value) {
     return found;
 }
 
-void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value) {
+void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value,
+                    View view) {
     HKEY opened;
-    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &opened, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_WRITE | ViewFlag(root, view), nullptr,
+                        &opened, nullptr) != ERROR_SUCCESS)
         return;
     RegSetValueExA(opened, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                    DWORD(std::strlen(value) + 1));
@@ -122,7 +135,7 @@ bool OutlookServersGone(DWORD limitMs) {
 void SetExtendedMapi(bool present) {
     const char subsystem[] = "SOFTWARE\\Microsoft\\Windows Messaging Subsystem";
     if (present) {
-        SetStringValue(HKEY_LOCAL_MACHINE, subsystem, "MAPIX", "1");
+        SetStringValue(HKEY_LOCAL_MACHINE, subsystem, "MAPIX", "1", View::Own);
         return;
     }
     HKEY key;

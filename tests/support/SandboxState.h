@@ -16,9 +16,14 @@ std::vector<std::string> SplitLines(const std::string& text);
 size_t CountContaining(const std::vector<std::string>& lines, const std::string& a,
                        const std::string& b = std::string());
 
-bool KeyExists(HKEY root, const std::string& key);
-bool ValueExists(HKEY root, const std::string& key, const char* value);
-void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value);
+// A key's registry view: HKEY_LOCAL_MACHINE's as the shipped 32-bit uninstaller sees it (the
+// 32-bit view on 64-bit Windows, where its installer wrote it), this process's own (where
+// each build looks for Extended MAPI), or the 64-bit view.
+enum class View { Shipped, Own, Wow64_64 };
+bool KeyExists(HKEY root, const std::string& key, View view = View::Shipped);
+bool ValueExists(HKEY root, const std::string& key, const char* value, View view = View::Shipped);
+void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value,
+                    View view = View::Shipped);
 
 // The stand-in Outlook registered for Outlook's application class: as a local server of its
 // own, started by COM, as users have Outlook; or in-process.

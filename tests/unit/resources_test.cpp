@@ -1,5 +1,5 @@
-// Reads the resources of the real UninstallPX.exe staged in the sandbox, as the shell and
-// the dialog manager see them.
+// Reads the resources of the shipped UninstallPX.exe staged in the sandbox, as the shell and
+// the dialog manager see them (the PE32 exe on either arm: reading needs no execution).
 #include <doctest.h>
 
 #include "app/resources/resource.h"
@@ -15,7 +15,7 @@ namespace {
 const WORD ukEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK); // 2057
 
 struct Module {
-    HMODULE handle = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE handle = LoadLibraryExA(SANDBOX_SHIPPED_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ~Module() {
         if (handle)
             FreeLibrary(handle);

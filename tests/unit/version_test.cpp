@@ -1,6 +1,6 @@
-// Reads the version resource and the manifest of the real UninstallPX.exe staged in the
-// sandbox: the version through the version library, the manifest through the loader's own
-// activation context, as the shell and the system see them.
+// Reads the version resource and the manifest of the shipped UninstallPX.exe staged in the
+// sandbox (the PE32 exe on either arm): the version through the version library, the manifest
+// through the loader's own activation context, as the shell and the system see them.
 #include <doctest.h>
 
 #include "sandbox/common/Layout.h"
@@ -16,9 +16,9 @@ namespace {
 
 std::vector<BYTE> VersionBlock() {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(SANDBOX_UNINSTALLER, &ignored);
+    DWORD size = GetFileVersionInfoSizeA(SANDBOX_SHIPPED_UNINSTALLER, &ignored);
     std::vector<BYTE> block(size);
-    if (size == 0 || !GetFileVersionInfoA(SANDBOX_UNINSTALLER, 0, size, block.data()))
+    if (size == 0 || !GetFileVersionInfoA(SANDBOX_SHIPPED_UNINSTALLER, 0, size, block.data()))
         block.clear();
     return block;
 }
@@ -33,7 +33,7 @@ std::string VersionString(std::vector<BYTE>& block, const char* name) {
 }
 
 std::string ManifestText() {
-    HMODULE module = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module = LoadLibraryExA(SANDBOX_SHIPPED_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module == nullptr)
         return {};
     std::string text;
@@ -52,7 +52,7 @@ struct ManifestContext {
         ACTCTXA context = {};
         context.cbSize = sizeof context;
         context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
-        context.lpSource = SANDBOX_UNINSTALLER;
+        context.lpSource = SANDBOX_SHIPPED_UNINSTALLER;
         context.lpResourceName = MAKEINTRESOURCEA(1);
         handle = CreateActCtxA(&context);
     }
