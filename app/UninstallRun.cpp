@@ -2,6 +2,7 @@
 
 #include "app/ComApartment.h"
 #include "app/CommandLine.h"
+#include "app/ConversionLog.h"
 #include "app/Entry.h"
 #include "app/ProgressWindow.h"
 #include "app/RemovalLog.h"
@@ -80,33 +81,6 @@ void NextStage(const Sequence& run, int stageLabelId) {
     Sleep(1000);
 }
 
-void LogConversion() {
-    if (!RemovalLogOpen())
-        return;
-    const ConversionFigures& figures = LastConversion;
-    if (figures.comResult != S_OK)
-        LogFailure("Initialising COM", figures.comResult, true);
-    else if (!figures.outlookReached)
-        LogFailure("Reaching Outlook", figures.outlookResult, true);
-    else
-        LogLine("Outlook reached");
-    if (OutlookNotInstalled(figures))
-        LogLine("Outlook is not installed (its automation class is not registered): there is "
-                "nothing to convert on this machine");
-    if (figures.endingError != S_OK)
-        LogFailure("Converting the Outlook folders", figures.endingError, true);
-    LogLine("Outlook folders walked: %ld; task folders visited: %ld; items converted: %ld; "
-            "items failed: %ld; default forms reset: %ld; Extended MAPI used: %s",
-            figures.foldersWalked, figures.taskFolders, figures.itemsConverted, figures.itemsFailed,
-            figures.formsReset, figures.extendedMapiUsed ? "yes" : "no");
-    for (const FailedItem& item : figures.failedItems)
-        LogLine("Item left unconverted: folder \"%s\", subject \"%s\"", item.folder.c_str(),
-                item.subject.c_str());
-    if (figures.itemsFailed > long(figures.failedItems.size()))
-        LogLine("Items left unconverted and not named here: %ld",
-                figures.itemsFailed - long(figures.failedItems.size()));
-}
-
 // Unattended, the conversion fails when any Plendrax item is left unconverted; with no Outlook
 // installed there is nothing to convert and nothing for a person to finish.
 bool UnattendedConversionResult(bool converted, bool& manualSteps) {
@@ -139,6 +113,9 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts,
 
     StageStarts(1);
     if (parts.user) {
+        // Unattended, nobody is there to be handed the default forms: where Extended MAPI
+        // cannot serve, Outlook's object model resets them.
+        FormResetThroughOutlook = !watched;
         bool converted = ConversionRun(&run.manualSteps);
         LogConversion();
         if (!watched)

@@ -16,6 +16,7 @@ namespace {
 // Main thread only: no lock.
 MapiSession* sessionInstance;
 bool failureLatch;
+ExtendedMapiState extendedMapi;
 
 const char* const MessagingSubsystemKey = "SOFTWARE\\Microsoft\\Windows Messaging Subsystem";
 
@@ -32,12 +33,12 @@ template <typename Entry> bool FetchEntry(HMODULE library, const char* name, Ent
 } // namespace
 
 char* ReadRegistryString(const char* subKey, const char* valueName, const char* defaultValue,
-                         HKEY rootKey, char* buffer, DWORD bufferSize) {
+                         HKEY rootKey, char* buffer, DWORD bufferSize, REGSAM view) {
     if (buffer == nullptr || bufferSize == 0)
         return buffer;
     CopyDefault(defaultValue, buffer, bufferSize);
     HKEY key;
-    if (RegOpenKeyExA(rootKey, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(rootKey, subKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
         CopyDefault(defaultValue, buffer, bufferSize);
         return buffer;
     }
@@ -63,19 +64,41 @@ MapiSession::MapiSession() : state(NotInitialised), library(nullptr), session(nu
     char installed[100];
     ReadRegistryString(MessagingSubsystemKey, "MAPIX", "0", HKEY_LOCAL_MACHINE, installed,
                        sizeof installed);
-    if (strcmp(installed, "1") != 0)
+    extendedMapi = ExtendedMapiState();
+    if (strcmp(installed, "1") != 0) {
+        extendedMapi.availability = MapiAvailability::NotInstalled;
         return;
+    }
+    // A process can use only the MAPI of its own bitness. Loading the other's stub puts a
+    // system message box before the user (and holds an unattended run until somebody answers
+    // it), then fails: where Office tells Outlook's bitness, the library is not even loaded.
+    extendedMapi.outlook = InstalledOutlookBitness();
+    if (extendedMapi.outlook.bitness != Bitness::Unknown &&
+        extendedMapi.outlook.bitness != ProcessBitness()) {
+        extendedMapi.availability = MapiAvailability::OtherBitness;
+        return;
+    }
     library = LoadLibraryA("MAPI32.DLL");
-    if (library == nullptr)
+    if (library == nullptr) {
+        extendedMapi.availability = MapiAvailability::NoLibrary;
+        extendedMapi.code = long(GetLastError());
         return;
+    }
     if (!FetchEntry(library, "MAPIInitialize", MapiInitializeEntry) ||
         !FetchEntry(library, "MAPIUninitialize", MapiUninitializeEntry) ||
         !FetchEntry(library, "MAPILogonEx", MapiLogonExEntry) ||
-        !FetchEntry(library, "MAPIFreeBuffer", MapiFreeBufferEntry))
+        !FetchEntry(library, "MAPIFreeBuffer", MapiFreeBufferEntry)) {
+        extendedMapi.availability = MapiAvailability::NoEntryPoint;
         return;
+    }
     MAPIINIT_0 init = {MAPI_INIT_VERSION, MAPI_MULTITHREAD_NOTIFICATIONS};
-    if (SUCCEEDED(MapiInitializeEntry(&init)))
+    HRESULT initialised = MapiInitializeEntry(&init);
+    if (SUCCEEDED(initialised)) {
         state = Initialised;
+    } else {
+        extendedMapi.availability = MapiAvailability::InitializeFailed;
+        extendedMapi.code = initialised;
+    }
 }
 
 MapiSession::~MapiSession() {
@@ -139,6 +162,8 @@ MapiSession* GetMapiSession() {
     if (failureLatch)
         return nullptr;
     sessionInstance = new (std::nothrow) MapiSession;
+    if (sessionInstance == nullptr)
+        extendedMapi.availability = MapiAvailability::NoMemory;
     if (sessionInstance == nullptr || !sessionInstance->IsInitialised()) {
         failureLatch = true;
         ReleaseMapiSession();
@@ -147,11 +172,18 @@ MapiSession* GetMapiSession() {
     try {
         sessionInstance->Logon(0, MAPI_NO_MAIL, nullptr, nullptr);
     } catch (...) {
+        extendedMapi.availability = MapiAvailability::LogonFailed;
+        extendedMapi.code = sessionInstance->lastResult;
         failureLatch = true;
         ReleaseMapiSession();
         return nullptr;
     }
+    extendedMapi.availability = MapiAvailability::Available;
     return sessionInstance;
+}
+
+const ExtendedMapiState& ExtendedMapi() {
+    return extendedMapi;
 }
 
 bool MapiSessionExists() {

@@ -12,8 +12,10 @@ class MapiObject;
 // Reads a string value into buffer (bufferSize bytes), or the default when the key or value
 // is missing, unreadable or does not fit with its terminating zero. The result is always
 // zero-terminated within bufferSize; the value's registry type is ignored. Returns buffer.
+// view may name a registry view (KEY_WOW64_64KEY, KEY_WOW64_32KEY); the default is the
+// process's own.
 char* ReadRegistryString(const char* subKey, const char* valueName, const char* defaultValue,
-                         HKEY rootKey, char* buffer, DWORD bufferSize);
+                         HKEY rootKey, char* buffer, DWORD bufferSize, REGSAM view = 0);
 
 // MAPI32.DLL's entry points, valid while a MapiSession holds the library.
 extern LPMAPIINITIALIZE MapiInitializeEntry;

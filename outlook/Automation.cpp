@@ -47,6 +47,34 @@ void RaiseComError(HRESULT result) {
     throw _com_error(result);
 }
 
+CallTimes OutlookCallTimes;
+
+TextArray::TextArray(const char* const* texts, ULONG count) {
+    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, count);
+    if (array == nullptr)
+        RaiseComError(E_OUTOFMEMORY);
+    // Owned by the variant from here: its clearing frees the array and every text put in it.
+    variant.value.vt = VT_ARRAY | VT_VARIANT;
+    variant.value.parray = array;
+    VARIANT* elements = nullptr;
+    HRESULT result = SafeArrayAccessData(array, reinterpret_cast<void**>(&elements));
+    if (FAILED(result))
+        RaiseComError(result);
+    for (ULONG i = 0; i < count; ++i) {
+        BSTR text;
+        try {
+            text = NarrowToBstr(texts[i]);
+        } catch (...) {
+            // A locked array cannot be destroyed: let go of it before the variant does.
+            SafeArrayUnaccessData(array);
+            throw;
+        }
+        elements[i].vt = VT_BSTR;
+        elements[i].bstrVal = text;
+    }
+    SafeArrayUnaccessData(array);
+}
+
 namespace {
 
 // The exception details of one Invoke; the strings are freed whatever happens.
@@ -124,6 +152,7 @@ void InvokeMember(const DispatchRef& object, DISPID member, WORD flags, VARIANT*
     }
     ExceptionDetails details;
     UINT argumentError = 0;
+    DWORD started = GetTickCount();
     HRESULT hr = object.Get()->Invoke(member, IID_NULL, 0, flags, &parameters, result,
                                       &details.info, &argumentError);
     // A busy Outlook is asked again for a while (BusyServer.h); an answered call never is.
@@ -138,6 +167,9 @@ void InvokeMember(const DispatchRef& object, DISPID member, WORD flags, VARIANT*
     }
     if (!IsBusyAnswer(hr))
         BusyServerAnswered();
+    DWORD took = GetTickCount() - started;
+    if (took > OutlookCallTimes.longestMs)
+        OutlookCallTimes = {took, member};
     if (hr == DISP_E_EXCEPTION)
         RaiseException(details);
     if (FAILED(hr))
@@ -309,4 +341,10 @@ DispatchRef CallObjectMethod(const DispatchRef& object, DISPID member, VARIANT* 
 
 void CallMethod(const DispatchRef& object, DISPID member, VARIANT* arguments, UINT argumentCount) {
     InvokeMember(object, member, DISPATCH_METHOD, arguments, argumentCount, nullptr);
+}
+
+void CallMethodForValue(const DispatchRef& object, DISPID member, VARIANT* arguments,
+                        UINT argumentCount, Variant& result) {
+    result.Clear();
+    InvokeMember(object, member, DISPATCH_METHOD, arguments, argumentCount, &result.value);
 }

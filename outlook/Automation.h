@@ -59,6 +59,23 @@ class Bstr {
     BSTR text = nullptr;
 };
 
+// A one-dimensional array of texts as automation passes one: a VARIANT of
+// VT_ARRAY | VT_VARIANT whose elements are VT_BSTR, freed with its strings.
+class TextArray {
+  public:
+    // Raises E_OUTOFMEMORY when the array or a text cannot be allocated.
+    TextArray(const char* const* texts, ULONG count);
+    Variant variant;
+};
+
+// The longest any one call to Outlook took, busy answers and their retries included, since
+// the last reset; a dialog in Outlook (its programmatic-access prompt, say) holds the call.
+struct CallTimes {
+    DWORD longestMs = 0;
+    DISPID longestMember = 0;
+};
+extern CallTimes OutlookCallTimes;
+
 // Raises the automation error for a failed call.
 [[noreturn]] void RaiseComError(HRESULT result);
 
@@ -88,3 +105,6 @@ DispatchRef CallObjectMethod(const DispatchRef& object, DISPID member, VARIANT* 
                              UINT argumentCount);
 // A method with the given arguments and no result.
 void CallMethod(const DispatchRef& object, DISPID member, VARIANT* arguments, UINT argumentCount);
+// A method whose result is taken as it comes, of whatever type.
+void CallMethodForValue(const DispatchRef& object, DISPID member, VARIANT* arguments,
+                        UINT argumentCount, Variant& result);

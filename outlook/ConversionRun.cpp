@@ -10,6 +10,7 @@
 #include <ole2.h>
 
 ConversionFigures LastConversion;
+bool FormResetThroughOutlook = false;
 
 namespace {
 
@@ -29,6 +30,7 @@ HRESULT CaughtResult() {
 bool ConversionRun(bool* manualSteps) {
     *manualSteps = true;
     LastConversion = ConversionFigures();
+    OutlookCallTimes = CallTimes();
     DispatchRef application;
     try {
         LastConversion.comResult = CoInitialize(nullptr);
@@ -53,9 +55,11 @@ bool ConversionRun(bool* manualSteps) {
             FolderWalk(GetObjectProperty(mapiNamespace, OutlookDispId::Folders), TaskFolderVisitor,
                        manualSteps);
         }
-        // A session exists only when Extended MAPI could be used in some task folder.
+        // A session exists only when Extended MAPI could be used in some task folder. Without
+        // one the forms are left for a person, unless Outlook's object model has reset each
+        // one the visitor found (it set the flag where it could not).
         LastConversion.extendedMapiUsed = MapiSessionExists();
-        if (!LastConversion.extendedMapiUsed)
+        if (!LastConversion.extendedMapiUsed && !FormResetThroughOutlook)
             *manualSteps = true;
         ReleaseMapiSession();
         application.Release();

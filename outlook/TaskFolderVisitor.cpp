@@ -2,6 +2,7 @@
 
 #include "mapi/MapiSession.h"
 #include "outlook/ConversionRun.h"
+#include "outlook/FolderFormReset.h"
 #include "platform/Outlook.h"
 
 namespace {
@@ -36,24 +37,6 @@ std::string GetIdentifier(const DispatchRef& folder, DISPID member) {
     return *identifier;
 }
 
-void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps) {
-    try {
-        if (GetMapiSession() == nullptr)
-            return;
-        if (!DefaultFormProbe(folder.NewReference()))
-            return;
-        std::string entryId = GetIdentifier(folder, OutlookDispId::EntryID);
-        std::string storeId = GetIdentifier(folder, OutlookDispId::StoreID);
-        if (ResetFolderDefaultForm(storeId.c_str(), entryId.c_str(), plendraxClass,
-                                   plendraxFormName, taskClass, taskFormName))
-            ++LastConversion.formsReset;
-        else
-            *manualSteps = true;
-    } catch (...) {
-        *manualSteps = true;
-    }
-}
-
 // A text property for the log, or what stands in for it when it cannot be read.
 std::string TextForLog(const DispatchRef& object, DISPID member, const char* unknown) {
     try {
@@ -65,18 +48,71 @@ std::string TextForLog(const DispatchRef& object, DISPID member, const char* unk
     return unknown;
 }
 
-// Names a skipped item for the log: which folder, which subject. Only the first ones are named.
+// The folder's name for a list the log names one by one (looked up once a folder), or null
+// once the first ones have been named: the rest are counted only.
+template <typename Named>
+const std::string* FolderNameForLog(const std::vector<Named>& named, const DispatchRef& folder,
+                                    std::string& folderName) {
+    if (named.size() >= MaxFailedItemsNamed)
+        return nullptr;
+    if (folderName.empty())
+        folderName = TextForLog(folder, OutlookDispId::Name, "(a folder whose name is unknown)");
+    return &folderName;
+}
+
+// Names a skipped item for the log: which folder, which subject.
 void NameFailedItem(const DispatchRef& folder, const DispatchRef& item, std::string& folderName) {
     try {
-        if (LastConversion.failedItems.size() >= MaxFailedItemsNamed)
-            return;
-        if (folderName.empty())
-            folderName =
-                TextForLog(folder, OutlookDispId::Name, "(a folder whose name is unknown)");
-        LastConversion.failedItems.push_back(
-            {folderName, TextForLog(item, OutlookDispId::Subject, "(subject unknown)")});
+        std::vector<FailedItem>& named = LastConversion.failedItems;
+        if (const std::string* name = FolderNameForLog(named, folder, folderName))
+            named.push_back({*name, TextForLog(item, OutlookDispId::Subject, "(subject unknown)")});
     } catch (...) {
         // No room to name it: it is still counted.
+    }
+}
+
+// Names a folder whose Plendrax form is left, and why, as failed items are named.
+void NameFolderNotReset(const DispatchRef& folder, const std::string& why,
+                        std::string& folderName) {
+    ++LastConversion.formsNotReset;
+    try {
+        std::vector<FolderNotReset>& named = LastConversion.foldersNotReset;
+        if (const std::string* name = FolderNameForLog(named, folder, folderName))
+            named.push_back({*name, why});
+    } catch (...) {
+    }
+}
+
+// Through Extended MAPI where it serves this process; where it does not, through Outlook's
+// object model when the run asks for that, else not at all (the run then leaves the forms to
+// its user).
+void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps, std::string& folderName) {
+    try {
+        bool extendedMapi = GetMapiSession() != nullptr;
+        if (!extendedMapi && !FormResetThroughOutlook)
+            return;
+        if (!DefaultFormProbe(folder.NewReference()))
+            return;
+        std::string why = "the reset through Extended MAPI failed";
+        bool reset;
+        if (extendedMapi) {
+            std::string entryId = GetIdentifier(folder, OutlookDispId::EntryID);
+            std::string storeId = GetIdentifier(folder, OutlookDispId::StoreID);
+            reset = ResetFolderDefaultForm(storeId.c_str(), entryId.c_str(), plendraxClass,
+                                           plendraxFormName, taskClass, taskFormName);
+        } else {
+            reset = ResetDefaultFormThroughOutlook(folder, plendraxClass, plendraxFormName,
+                                                   taskClass, taskFormName, why);
+        }
+        if (reset) {
+            ++LastConversion.formsReset;
+            return;
+        }
+        *manualSteps = true;
+        NameFolderNotReset(folder, why, folderName);
+    } catch (...) {
+        *manualSteps = true;
+        NameFolderNotReset(folder, "its default form could not be examined", folderName);
     }
 }
 
@@ -127,9 +163,9 @@ bool TaskFolderVisitor(DispatchRef folder, void* context) {
     ++LastConversion.taskFolders;
     DispatchRef items = GetItems(folder);
     long count = GetLongProperty(items, OutlookDispId::Count);
-    ResetDefaultForm(folder, manualSteps);
+    std::string folderName; // looked up when the log first needs it
+    ResetDefaultForm(folder, manualSteps, folderName);
     Bstr newClass;
-    std::string folderName; // looked up at the folder's first failed item
     for (long index = 1; index <= count; ++index)
         ConvertItem(folder, items, index, newClass, folderName);
     return true;
