@@ -24,4 +24,10 @@ const DISPID FormDescription = 0xF095;
 const DISPID Close = 0xF023;
 const DISPID Name = 0x3001;  // MAPIFolder.Name
 const DISPID Subject = 0x37; // TaskItem.Subject
+// MAPIFolder.PropertyAccessor and the PropertyAccessor's methods
+const DISPID PropertyAccessor = 0xFAFD;
+const DISPID GetProperty = 0xFAFB;
+const DISPID SetProperty = 0xFAFC;
+const DISPID GetProperties = 0xFAFE;
+const DISPID SetProperties = 0xFAFF;
 } // namespace OutlookDispId

@@ -187,10 +187,11 @@ HRESULT Object::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* para
                 (arguments.empty() ? "" : ",") + DescribeArgument(parameters->rgvarg[n - 1]);
     }
     const Member* member = nullptr;
-    VARIANT argument;
-    VariantInit(&argument);
+    VARIANT taken[2];
+    VariantInit(&taken[0]);
+    VariantInit(&taken[1]);
     HRESULT hr = iid != IID_NULL ? DISP_E_UNKNOWNINTERFACE
-                                 : Check(id, flags, parameters, argumentError, &member, &argument);
+                                 : Check(id, flags, parameters, argumentError, &member, taken);
     HRESULT scode = S_OK;
     std::string answered;
     if (hr == S_OK) {
@@ -202,17 +203,18 @@ HRESULT Object::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* para
         if (sandbox::ShouldFailCall(Log, name, faultName, &failure, &how)) {
             if (how == sandbox::FaultKind::Close) {
                 CloseServer();
-                VariantClear(&argument);
+                VariantClear(&taken[0]);
+                VariantClear(&taken[1]);
                 return RPC_E_DISCONNECTED;
             }
             if (how == sandbox::FaultKind::Fail)
                 scode = HRESULT(failure);
         }
-        if (scode == S_OK && kind == Kind::Folder && handle != 0 &&
-            !sandbox::FolderAccessible(handle))
+        if (scode == S_OK && (kind == Kind::Folder || kind == Kind::PropertyAccessor) &&
+            handle != 0 && !sandbox::FolderAccessible(handle))
             scode = E_ACCESSDENIED;
         if (scode == S_OK)
-            scode = Perform(*member, argument.vt == VT_EMPTY ? nullptr : &argument, result);
+            scode = Perform(*member, taken, result);
         if (scode == S_OK && how != sandbox::FaultKind::Fail) {
             Misanswer(how, member->result, result);
             answered = " answered=" + std::string(FaultKindName(how));
@@ -229,7 +231,8 @@ HRESULT Object::Invoke(DISPID id, REFIID iid, LCID, WORD flags, DISPPARAMS* para
             }
         }
     }
-    VariantClear(&argument);
+    VariantClear(&taken[0]);
+    VariantClear(&taken[1]);
     char memberText[64];
     if (member != nullptr)
         snprintf(memberText, sizeof memberText, "%s", member->name);

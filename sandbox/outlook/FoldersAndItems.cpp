@@ -104,7 +104,8 @@ HRESULT Object::Fetch(VARIANT* argument, VARIANT* result) {
     return S_OK;
 }
 
-HRESULT Object::Perform(const Member& member, VARIANT* argument, VARIANT* result) {
+HRESULT Object::Perform(const Member& member, VARIANT* arguments, VARIANT* result) {
+    VARIANT* argument = arguments[0].vt == VT_EMPTY ? nullptr : &arguments[0];
     std::string what = member.name;
     switch (kind) {
     case Kind::Application:
@@ -147,6 +148,11 @@ HRESULT Object::Perform(const Member& member, VARIANT* argument, VARIANT* result
             if (handle != 0)
                 sandbox::FolderOutlookId(handle, true, &text);
             ReturnString(result, text);
+        } else if (what == "PropertyAccessor") {
+            Object* accessor =
+                NewObject(Kind::PropertyAccessor, handle, name + ".PropertyAccessor");
+            accessor->store = store;
+            ReturnObject(result, accessor);
         } else if (what == "Name") {
             ReturnString(result,
                          handle != 0 ? sandbox::FolderName(handle) : sandbox::StoreName(store));
@@ -183,6 +189,8 @@ HRESULT Object::Perform(const Member& member, VARIANT* argument, VARIANT* result
     case Kind::Form:
         ReturnString(result, formClass);
         return S_OK;
+    case Kind::PropertyAccessor:
+        return PerformAccessor(member, arguments, result);
     }
     return E_UNEXPECTED;
 }

@@ -31,12 +31,51 @@ const Member members[] = {
     {Kind::Item, 0xF023, Method, "Close", Argument::Number, false, Result::None},
     {Kind::Item, 0x37, Get, "Subject", Argument::None, false, Result::Text},
     {Kind::Form, 0x1A, Get, "MessageClass", Argument::None, false, Result::Text},
+    {Kind::Folder, 0xFAFD, Get, "PropertyAccessor", Argument::None, false, Result::Object},
+    {Kind::PropertyAccessor, 0xFAFB, Method, "GetProperty", Argument::Text, false, Result::Value},
+    {Kind::PropertyAccessor, 0xFAFC, Method, "SetProperty", Argument::Text, false, Result::None,
+     Argument::Value},
+    {Kind::PropertyAccessor, 0xFAFE, Method, "GetProperties", Argument::Value, false,
+     Result::Value},
+    {Kind::PropertyAccessor, 0xFAFF, Method, "SetProperties", Argument::Value, false, Result::Value,
+     Argument::Value},
 };
+
+// One argument as the member declares it. An index or an item type is a name or class when it
+// is text, else a number; a value is taken as it is, a reference as what it points to; the
+// others are coerced to the declared type, as type-library dispatch does.
+HRESULT Take(Argument declared, const VARIANT& passed, VARIANT* taken) {
+    VARIANT* source = const_cast<VARIANT*>(&passed);
+    if (declared == Argument::Value)
+        return SUCCEEDED(VariantCopyInd(taken, source)) ? S_OK : DISP_E_TYPEMISMATCH;
+    VARTYPE wanted = declared == Argument::Text ? VT_BSTR : VT_I4;
+    if ((declared == Argument::Index || declared == Argument::ItemType) && passed.vt == VT_BSTR)
+        wanted = VT_BSTR;
+    return SUCCEEDED(VariantChangeType(taken, source, 0, wanted)) ? S_OK : DISP_E_TYPEMISMATCH;
+}
 
 } // namespace
 
 std::string DescribeArgument(const VARIANT& argument) {
     char text[64];
+    if ((argument.vt & VT_BYREF) != 0) {
+        VARIANT target;
+        VariantInit(&target);
+        if (FAILED(VariantCopyInd(&target, const_cast<VARIANT*>(&argument))))
+            return "BYREF:?";
+        std::string described = "BYREF:" + DescribeArgument(target);
+        VariantClear(&target);
+        return described;
+    }
+    if ((argument.vt & VT_ARRAY) != 0) {
+        VariantList elements;
+        if (!elements.Read(argument))
+            return "ARRAY:?";
+        std::string described;
+        for (size_t n = 0; n < elements.Count(); ++n)
+            described += (n ? ";" : "") + DescribeArgument(elements[n]);
+        return "ARRAY:[" + described + "]";
+    }
     switch (argument.vt) {
     case VT_I4:
         snprintf(text, sizeof text, "I4:%ld", argument.lVal);
@@ -53,7 +92,7 @@ std::string DescribeArgument(const VARIANT& argument) {
 }
 
 HRESULT Object::Check(DISPID id, WORD flags, DISPPARAMS* parameters, UINT* argumentError,
-                      const Member** found, VARIANT* argument) {
+                      const Member** found, VARIANT* arguments) {
     const Member* member = nullptr;
     for (const Member& candidate : members) {
         if (candidate.kind != kind || candidate.id != id)
@@ -77,7 +116,8 @@ HRESULT Object::Check(DISPID id, WORD flags, DISPPARAMS* parameters, UINT* argum
     if (named && (parameters->rgdispidNamedArgs == nullptr ||
                   parameters->rgdispidNamedArgs[0] != DISPID_PROPERTYPUT))
         return DISP_E_PARAMNOTFOUND;
-    UINT expected = member->argument == Argument::None ? 0 : 1;
+    const Argument declared[] = {member->argument, member->second};
+    UINT expected = UINT(declared[0] != Argument::None) + UINT(declared[1] != Argument::None);
     UINT given = parameters->cArgs;
     if (given > expected || (given < expected && !member->optional))
         return DISP_E_BADPARAMCOUNT;
@@ -85,20 +125,18 @@ HRESULT Object::Check(DISPID id, WORD flags, DISPPARAMS* parameters, UINT* argum
         return S_OK;
     if (parameters->rgvarg == nullptr)
         return E_INVALIDARG;
-    const VARIANT& passed = parameters->rgvarg[0];
-    if (member->optional && passed.vt == VT_ERROR && passed.scode == DISP_E_PARAMNOTFOUND)
-        return S_OK;
-    // An index or an item type is a name or class when it is text, else a number; the others
-    // are coerced to the declared type, as type-library dispatch does.
-    VARTYPE wanted = member->argument == Argument::Text ? VT_BSTR : VT_I4;
-    if ((member->argument == Argument::Index || member->argument == Argument::ItemType) &&
-        passed.vt == VT_BSTR)
-        wanted = VT_BSTR;
-    HRESULT coerced = VariantChangeType(argument, const_cast<VARIANT*>(&passed), 0, wanted);
-    if (FAILED(coerced)) {
-        if (argumentError != nullptr)
-            *argumentError = 0;
-        return DISP_E_TYPEMISMATCH;
+    // rgvarg holds the arguments last first.
+    for (UINT n = 0; n < given; ++n) {
+        UINT at = given - 1 - n;
+        const VARIANT& passed = parameters->rgvarg[at];
+        if (member->optional && n + 1 == expected && passed.vt == VT_ERROR &&
+            passed.scode == DISP_E_PARAMNOTFOUND)
+            break;
+        if (HRESULT taken = Take(declared[n], passed, &arguments[n]); FAILED(taken)) {
+            if (argumentError != nullptr)
+                *argumentError = at;
+            return taken;
+        }
     }
     return S_OK;
 }

@@ -31,22 +31,34 @@
 // proxy answers the client's QueryInterface, so that is no call of the stand-in there.
 //
 // Object names: "outlook", "namespace", "namespace.Folders", a store's name for its root
-// folder, a folder's path, PATH.Folders and PATH.Items for its collections, an item's path
-// ("Store/Folder#N"; a new item is named by the index it would have once saved),
-// ITEM.FormDescription for an item's form.
+// folder, a folder's path, PATH.Folders, PATH.Items and PATH.PropertyAccessor for its
+// collections and property accessor, an item's path ("Store/Folder#N"; a new item is named by
+// the index it would have once saved), ITEM.FormDescription for an item's form.
 //
 // MemberTable.cpp: the members and the checking of a call's flags and arguments;
 // Dispatch.cpp: references, Invoke with its faults and records, the class factory;
-// FoldersAndItems.cpp: what each member does.
+// FoldersAndItems.cpp: what the folders, items and collections do; PropertyAccessor.cpp: a
+// folder's PropertyAccessor (what it serves is described there).
 #include "sandbox/outlook/Objects.h"
 
 #include <oaidl.h>
 
 #include <string>
+#include <vector>
 
 namespace standin {
 
-enum class Kind { Application, Namespace, Stores, Folder, Folders, Items, Item, Form };
+enum class Kind {
+    Application,
+    Namespace,
+    Stores,
+    Folder,
+    Folders,
+    Items,
+    Item,
+    Form,
+    PropertyAccessor
+};
 
 enum Access : WORD {
     Get = DISPATCH_PROPERTYGET,
@@ -54,11 +66,12 @@ enum Access : WORD {
     Put = DISPATCH_PROPERTYPUT
 };
 
-// What a member takes: nothing, text, a number, an index (a number or a name), or an item
-// type (a number or a message class).
-enum class Argument { None, Text, Number, Index, ItemType };
+// What a member takes: nothing, text, a number, an index (a number or a name), an item type
+// (a number or a message class), or a value of any type (a reference is taken as what it
+// points to).
+enum class Argument { None, Text, Number, Index, ItemType, Value };
 // What it gives back.
-enum class Result { None, Text, Number, Object };
+enum class Result { None, Text, Number, Object, Value };
 
 struct Member {
     Kind kind;
@@ -66,8 +79,9 @@ struct Member {
     Access access;
     const char* name;
     Argument argument;
-    bool optional; // the argument may be left out
+    bool optional; // the (last) argument may be left out
     Result result;
+    Argument second = Argument::None; // a method's second argument
 };
 
 // What Outlook answers for a name that matches nothing (MAPI_E_NOT_FOUND).
@@ -81,6 +95,27 @@ std::string Narrow(BSTR text);
 BSTR Wide(const std::string& text);
 // An argument as the record shows it.
 std::string DescribeArgument(const VARIANT& argument);
+
+// VARIANTs owned together, each cleared once when the list goes (PropertyAccessor.cpp).
+class VariantList {
+  public:
+    VariantList() = default;
+    VariantList(const VariantList&) = delete;
+    VariantList& operator=(const VariantList&) = delete;
+    ~VariantList();
+    // The elements of a one-dimensional array of VARIANTs or BSTRs, each as a VARIANT of its
+    // own; false, holding nothing, for any other value.
+    bool Read(const VARIANT& array);
+    // Takes the value over, leaving it empty.
+    void Add(VARIANT* value);
+    size_t Count() const { return values.size(); }
+    const VARIANT& operator[](size_t n) const { return values[n]; }
+    // A copy as VT_ARRAY | VT_VARIANT, from index 0; false when no array could be made.
+    bool Return(VARIANT* result) const;
+
+  private:
+    std::vector<VARIANT> values;
+};
 
 class Object : public IDispatch {
   public:
@@ -121,9 +156,11 @@ class Object : public IDispatch {
 
   private:
     HRESULT Busy();
+    // arguments: the member's two, in their natural order (VT_EMPTY where none is given).
     HRESULT Check(DISPID id, WORD flags, DISPPARAMS* parameters, UINT* argumentError,
-                  const Member** found, VARIANT* argument);
-    HRESULT Perform(const Member& member, VARIANT* argument, VARIANT* result);
+                  const Member** found, VARIANT* arguments);
+    HRESULT Perform(const Member& member, VARIANT* arguments, VARIANT* result);
+    HRESULT PerformAccessor(const Member& member, VARIANT* arguments, VARIANT* result);
     HRESULT PerformItem(const Member& member, VARIANT* argument, VARIANT* result);
     HRESULT Fetch(VARIANT* argument, VARIANT* result);
     std::string CurrentClass() const;
