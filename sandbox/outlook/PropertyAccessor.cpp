@@ -155,8 +155,13 @@ bool VariantList::Read(const VARIANT& array) {
         HRESULT got = S_OK;
         if (type == VT_VARIANT) {
             got = SafeArrayGetElement(array.parray, &n, &element);
-            if (SUCCEEDED(got) && (element.vt & VT_BYREF) != 0)
-                got = VariantCopyInd(&element, &element);
+            if (SUCCEEDED(got) && (element.vt & VT_BYREF) != 0) {
+                VARIANT target;
+                VariantInit(&target);
+                got = VariantCopyInd(&target, &element);
+                VariantClear(&element); // a reference owns nothing
+                element = target;
+            }
         } else {
             BSTR text = nullptr;
             got = SafeArrayGetElement(array.parray, &n, &text);

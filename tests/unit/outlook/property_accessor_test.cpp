@@ -111,6 +111,14 @@ TEST_CASE("a folder's PropertyAccessor gets and sets its string properties as do
         Array texts({DisplayName(), Tag(L"nothex!!")}, VT_BSTR);
         Invoke(asTexts, properties, OutlookDispId::GetProperties, DISPATCH_METHOD, {texts.value});
         CHECK(Elements(asTexts.value) == std::vector<std::string>{"Plendrax", "ERROR:0x80070057"});
+        VARIANT reference;
+        VariantInit(&reference);
+        reference.vt = VT_BYREF | VT_VARIANT;
+        reference.pvarVal = &texts.value;
+        Call byReference;
+        Invoke(byReference, properties, OutlookDispId::GetProperties, DISPATCH_METHOD, {reference});
+        CHECK(Elements(byReference.value) ==
+              std::vector<std::string>{"Plendrax", "ERROR:0x80070057"});
         Invoke(notArray, properties, OutlookDispId::GetProperties, DISPATCH_METHOD, {MsgClass()});
         CHECK(notArray.result == DISP_E_EXCEPTION);
     }
