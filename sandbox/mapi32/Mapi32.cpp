@@ -18,11 +18,18 @@
 // SaveChanges has nothing left to commit; MAPILogonEx takes no password; each object answers
 // QueryInterface for IUnknown and its own interfaces.
 //
+// The real MAPI32.DLL is a stub that hands Extended MAPI to the installed Outlook's own, which
+// a process of the other bitness cannot load: with the sandbox's Outlook recorded as the other
+// bitness (sandbox/common/OutlookBitness.h), MAPIInitialize shows the stub's message box
+// (recorded as "MessageBox shown ..." and "MessageBox answered N") and then fails with
+// MAPI_E_CALL_FAILED, whatever else it was given.
+//
 // Every one of these calls counts towards SANDBOX_FAIL_CALL="mapi32:K" (Profile.h).
 // SandboxLiveObjects and SandboxLiveBuffers tell what has not been released or freed.
 //
 // Built once more with SANDBOX_NO_LOGON, as a MAPI32.DLL without MAPILogonEx.
 #include "platform/MapiTags.h"
+#include "sandbox/common/OutlookBitness.h"
 #include "sandbox/profile/Profile.h"
 
 #include <cstdlib>
@@ -69,6 +76,25 @@ HRESULT Fault(const std::string& object, const char* member, bool* broken = null
     if (broken)
         *broken = failing && SUCCEEDED(result);
     return failing ? HRESULT(result) : S_OK;
+}
+
+bool OutlookOfOtherBitness() {
+    std::string outlook = sandbox::RecordedOutlookBitness();
+    return !outlook.empty() && outlook != sandbox::ProcessBitness();
+}
+
+// What the stub does in a process that cannot use the installed Outlook's MAPI.
+HRESULT StubRefusal() {
+    const char caption[] = "Microsoft Outlook";
+    const char text[] = "Either there is no default mail client or the current mail client cannot "
+                        "fulfill the messaging request. Please run Microsoft Outlook and set it as "
+                        "the default mail client.";
+    const UINT style = MB_OK | MB_ICONERROR;
+    sandbox::Record(Log, "MessageBox shown caption=\"%s\" style=0x%X text=\"%s\"", caption, style,
+                    text);
+    int answer = MessageBoxA(nullptr, text, caption, style);
+    sandbox::Record(Log, "MessageBox answered %d", answer);
+    return MAPI_E_CALL_FAILED;
 }
 
 // The reference counting, recording and leak accounting shared by every object.
@@ -414,7 +440,9 @@ HRESULT WINAPI MAPIInitialize(LPVOID init) {
     HRESULT result = Fault("mapi32", "MAPIInitialize");
     const ULONG noCoInit = 0x00000008; // MAPI_NO_COINIT, which mingw-w64 lacks
     const ULONG known = MAPI_MULTITHREAD_NOTIFICATIONS | noCoInit | MAPI_NT_SERVICE;
-    if (result == S_OK && settings != nullptr && settings->ulVersion != MAPI_INIT_VERSION)
+    if (OutlookOfOtherBitness())
+        result = StubRefusal();
+    else if (result == S_OK && settings != nullptr && settings->ulVersion != MAPI_INIT_VERSION)
         result = MAPI_E_VERSION;
     else if (result == S_OK && settings != nullptr && (settings->ulFlags & ~known) != 0)
         result = MAPI_E_UNKNOWN_FLAGS;

@@ -1,4 +1,4 @@
-// OutlookStandin.dll: the stand-in's objects served in-process (Objects.cpp).
+// OutlookStandin.dll: the stand-in's objects served in-process (ObjectModel.h).
 #include "sandbox/outlook/Objects.h"
 
 #include "sandbox/profile/Profile.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The Outlook stand-in's automation objects and their class factory, served in-process by
-// OutlookStandin.dll and out of process by the local server OutlookStandin.exe (Objects.cpp
+// OutlookStandin.dll and out of process by the local server OutlookStandin.exe (ObjectModel.h
 // says what they do).
 #include <windows.h>
 

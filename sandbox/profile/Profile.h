@@ -47,6 +47,10 @@
 //   busy STANDIN K MS [retrylater]     from the stand-in's K-th call on, it rejects calls for
 //                                      MS milliseconds (as RPC_E_CALL_REJECTED, or answering
 //                                      RPC_E_SERVERCALL_RETRYLATER)
+// Outlook's members are named as the object model names them ("Folders", "Save", "GetProperty",
+// "MessageClass=" for the put); a folder's PropertyAccessor is the object "PATH.PropertyAccessor",
+// and its member "SetProperties:0xHHHHHHHH" (the tag as the schema name gives it, upper case)
+// fails setting that one property within a SetProperties call, the others being set.
 //
 // Object names for faults and records: a store's display name; a folder's path
 // "Store/Folder/Sub" (FolderPath); an item "Store/Folder#N", N its 1-based index in the

@@ -3,6 +3,7 @@
 // the uninstall document and a .doc association that opens documents with the recorder.
 // The build's programs are copied in by sandbox/stage-install.
 #include "sandbox/common/Layout.h"
+#include "sandbox/common/OutlookBitness.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -10,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -146,11 +148,39 @@ void StageOutlook() {
     SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX", "1");
 }
 
+// "x86" or "x64", then where Office records it besides the sandbox's truth: both places,
+// or after a colon one of "outlook" (the Outlook key's Bitness), "clicktorun" (Click-to-Run's
+// Platform) or "none"; "none" alone removes every record.
+bool StageOutlookBitness(const char* option) {
+    const char* colon = std::strchr(option, ':');
+    std::string bitness(option, colon ? size_t(colon - option) : std::strlen(option));
+    std::string where = colon ? colon + 1 : "";
+    if (bitness == "none" && where.empty())
+        return sandbox::RecordOutlookBitness(nullptr, 0);
+    unsigned places = where.empty() ? sandbox::OutlookKeyBitness | sandbox::ClickToRunPlatform
+                      : where == "outlook"    ? sandbox::OutlookKeyBitness
+                      : where == "clicktorun" ? sandbox::ClickToRunPlatform
+                      : where == "none"       ? 0u
+                                              : ~0u;
+    if ((bitness != "x86" && bitness != "x64") || places == ~0u) {
+        std::fprintf(stderr,
+                     "stage: --outlook-bitness=%s: x86 or x64, optionally with :outlook, "
+                     ":clicktorun or :none; or none\n",
+                     option);
+        return false;
+    }
+    return sandbox::RecordOutlookBitness(bitness.c_str(), places);
+}
+
 } // namespace
 
 // stage.exe             the installation
 // stage.exe --outlook   Outlook and Extended MAPI, for the profile in C:\sandbox\profile.txt
+// stage.exe --outlook-bitness=x64[:outlook|:clicktorun|:none]   the installed Outlook's bitness
 int main(int argc, char** argv) {
+    const char bitnessOption[] = "--outlook-bitness=";
+    if (argc > 1 && std::strncmp(argv[1], bitnessOption, sizeof bitnessOption - 1) == 0)
+        return StageOutlookBitness(argv[1] + sizeof bitnessOption - 1) ? 0 : 1;
     if (argc > 1 && std::strcmp(argv[1], "--outlook") == 0) {
         StageOutlook();
         return failures == 0 ? 0 : 1;

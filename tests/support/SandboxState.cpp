@@ -145,6 +145,14 @@ void SetExtendedMapi(bool present) {
     }
 }
 
+bool RecordOutlookBitness(const char* bitness, unsigned places) {
+    return sandbox::RecordOutlookBitness(bitness, places);
+}
+
+const char* OtherBitness() {
+    return sizeof(void*) == 8 ? "x86" : "x64";
+}
+
 std::string UninstallerString(UINT id) {
     HMODULE module = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module == nullptr)

@@ -1,6 +1,8 @@
 #pragma once
 // What a test sets up and looks at in its sandbox prefix: files, registry keys, shortcuts,
 // the stand-ins' registration and their records.
+#include "sandbox/common/OutlookBitness.h"
+
 #include <windows.h>
 
 #include <string>
@@ -35,6 +37,15 @@ std::vector<DWORD> OutlookServerProcesses();
 bool OutlookServersGone(DWORD limitMs);
 // Whether the registry says that Extended MAPI is installed ("MAPIX" = "1").
 void SetExtendedMapi(bool present);
+
+// Records the installed Outlook as "x86" or "x64" (null: none, as in a fresh prefix): the
+// sandbox's truth, which MAPI32.DLL's stand-in acts on, and, per places, where Office records
+// it for the product: sandbox::OutlookKeyBitness (the Outlook key's "Bitness", in the view of
+// that bitness) and sandbox::ClickToRunPlatform (Click-to-Run's "Platform", 64-bit view), either,
+// both or neither (sandbox/common/OutlookBitness.h). False when a value could not be written.
+bool RecordOutlookBitness(const char* bitness, unsigned places);
+// The bitness other than this process's: "x64" in a 32-bit process, "x86" in a 64-bit one.
+const char* OtherBitness();
 
 // String id of the staged uninstaller's string table.
 std::string UninstallerString(UINT id);

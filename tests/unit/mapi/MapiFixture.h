@@ -119,11 +119,12 @@ inline bool Mapi32Loaded() {
     return GetModuleHandleA("MAPI32.DLL") != nullptr;
 }
 
-// A clean start: no session, latch clear, no logs, the given profile, "MAPIX" = "1" and the
-// full stand-in on the search path.
+// A clean start: no session, latch clear, no logs, the given profile, "MAPIX" = "1", no
+// Outlook bitness recorded and the full stand-in on the search path.
 inline void FreshScenario(const std::string& profile) {
     ReleaseMapiSession();
     ClearMapiFailureLatchForTesting();
+    RecordOutlookBitness(nullptr, 0);
     DeleteFileA("C:\\sandbox\\log\\mapi32.log");
     DeleteFileA("C:\\sandbox\\log\\profile.out");
     DeleteFileA("C:\\sandbox\\log\\profile.log");

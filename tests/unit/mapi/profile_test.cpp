@@ -211,6 +211,26 @@ std::wstring TextOf(IDispatch* object, DISPID member) {
     return text;
 }
 
+// A VT_ARRAY | VT_VARIANT of texts; the caller clears it.
+VARIANT Texts(std::initializer_list<const wchar_t*> texts) {
+    VARIANT array;
+    VariantInit(&array);
+    array.vt = VT_ARRAY | VT_VARIANT;
+    array.parray = SafeArrayCreateVector(VT_VARIANT, 0, ULONG(texts.size()));
+    REQUIRE(array.parray != nullptr);
+    LONG n = 0;
+    for (const wchar_t* text : texts) {
+        VARIANT element;
+        VariantInit(&element);
+        element.vt = VT_BSTR;
+        element.bstrVal = SysAllocString(text);
+        CHECK(SafeArrayPutElement(array.parray, &n, &element) == S_OK);
+        VariantClear(&element);
+        ++n;
+    }
+    return array;
+}
+
 } // namespace
 
 TEST_CASE("one state with the Outlook stand-in's local server, both ways") {
@@ -262,6 +282,33 @@ TEST_CASE("one state with the Outlook stand-in's local server, both ways") {
     REQUIRE(now.size() == list.size() + 1);
     CHECK(ItemClass(now.back()) == "IPM.Task.Shared");
     CHECK(ItemPath(now.back()) == "Personal Folders/Tasks#" + std::to_string(now.size()));
+    // A folder's PropertyAccessor across the boundary: arrays marshal both ways, what is set
+    // there is read here at once, what is set here is read there.
+    IDispatch* accessor = Object(folder, OutlookDispId::PropertyAccessor, DISPATCH_PROPERTYGET);
+    VARIANT names = Texts({L"http://schemas.microsoft.com/mapi/proptag/0x36E5001E",
+                           L"http://schemas.microsoft.com/mapi/proptag/0x36E6001E"});
+    VARIANT name = Texts({L"http://schemas.microsoft.com/mapi/proptag/0x36E6001E"});
+    VARIANT value = Texts({L"Task"});
+    CHECK(Call(accessor, OutlookDispId::SetProperties, DISPATCH_METHOD, &result, {name, value}) ==
+          S_OK);
+    CHECK(result.vt == VT_EMPTY);
+    std::string displayName;
+    CHECK(GetFolderProp(tasks, TagDefPostDisplayName, &displayName));
+    CHECK(displayName == "Task");
+    REQUIRE(Call(accessor, OutlookDispId::GetProperties, DISPATCH_METHOD, &result, {names}) ==
+            S_OK);
+    REQUIRE(result.vt == (VT_ARRAY | VT_VARIANT));
+    VARIANT got[2];
+    for (LONG n = 0; n < 2; ++n) {
+        VariantInit(&got[n]);
+        REQUIRE(SafeArrayGetElement(result.parray, &n, &got[n]) == S_OK);
+    }
+    CHECK(std::wstring(got[0].bstrVal) == L"IPM.Task.Shared");
+    CHECK(std::wstring(got[1].bstrVal) == L"Task");
+    for (VARIANT* owned : {&got[0], &got[1], &result, &names, &name, &value})
+        VariantClear(owned);
+    accessor->Release();
+    SetFolderProp(tasks, TagDefPostDisplayName, "Plendrax");
     // The server's calls are numbered in the one count.
     std::vector<std::string> calls = ReadLines("C:\\sandbox\\log\\calls.log");
     REQUIRE_FALSE(calls.empty());

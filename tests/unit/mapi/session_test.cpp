@@ -4,7 +4,9 @@
 
 #include <doctest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 using namespace mapitest;
 
@@ -22,6 +24,57 @@ std::string ReadMapixGuarded(bool* tailIntact) {
         *tailIntact = *tailIntact && buffer[i] == 'X';
     return std::string(buffer, strnlen(buffer, 100));
 }
+
+// The first message box shown on this thread while the watch lasts, as a person sees it,
+// answered with OK from a thread of its own so that the call showing it returns.
+class BoxWatch {
+  public:
+    std::string caption, text;
+    bool errorIcon = false;
+
+    BoxWatch() : owner(GetCurrentThreadId()), watcher([this] { Watch(); }) {}
+    ~BoxWatch() {
+        stop = true;
+        watcher.join();
+    }
+    bool Seen() const { return seen; }
+
+  private:
+    static BOOL CALLBACK Take(HWND window, LPARAM found) {
+        char name[16] = "";
+        GetClassNameA(window, name, sizeof name);
+        if (std::strcmp(name, "#32770") != 0 || GetDlgItem(window, 0xFFFF) == nullptr)
+            return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    void Watch() {
+        for (DWORD start = GetTickCount(); !stop && GetTickCount() - start < 30000; Sleep(20)) {
+            HWND box = nullptr;
+            EnumThreadWindows(owner, Take, reinterpret_cast<LPARAM>(&box));
+            if (box == nullptr || !IsWindowVisible(box))
+                continue;
+            char line[512] = "";
+            GetWindowTextA(box, line, sizeof line);
+            caption = line;
+            GetWindowTextA(GetDlgItem(box, 0xFFFF), line, sizeof line);
+            text = line;
+            for (HWND child = GetWindow(box, GW_CHILD); child;
+                 child = GetWindow(child, GW_HWNDNEXT))
+                if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                    errorIcon = errorIcon ||
+                                reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0)) ==
+                                    LoadIconA(nullptr, IDI_HAND);
+            seen = true;
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            return;
+        }
+    }
+
+    DWORD owner;
+    std::atomic<bool> stop{false}, seen{false};
+    std::thread watcher;
+};
 
 } // namespace
 
@@ -199,4 +252,48 @@ TEST_CASE("a logon that reports success without a session counts as failed") {
     CHECK(Events("MAPIUninitialize") ==
           std::vector<std::string>{"MAPIUninitialize live=0 buffers=0"});
     CHECK_FALSE(Mapi32Loaded());
+}
+
+TEST_CASE("with Outlook of the other bitness MAPI32.DLL shows the stub's box and fails") {
+    FreshScenario(EmptyProfile);
+    // Recorded for the stand-in alone: nothing where the product reads Office's bitness.
+    REQUIRE(RecordOutlookBitness(OtherBitness(), 0));
+    {
+        BoxWatch box;
+        CHECK(GetMapiSession() == nullptr);
+        CHECK(box.Seen());
+        CHECK(box.caption == "Microsoft Outlook");
+        CHECK(box.text == "Either there is no default mail client or the current mail client "
+                          "cannot fulfill the messaging request. Please run Microsoft Outlook "
+                          "and set it as the default mail client.");
+        CHECK(box.errorIcon);
+    }
+    CHECK(Events("MAPIInitialize") ==
+          std::vector<std::string>{"MAPIInitialize version=0 flags=0x1 -> 0x80004005"});
+    CHECK(EventIndex("MessageBox shown caption=\"Microsoft Outlook\" style=0x10") <
+          EventIndex("MessageBox answered 1"));
+    CHECK(CountEvents("MAPILogonEx") == 0);
+    CHECK_FALSE(Mapi32Loaded());
+
+    // This process's own bitness, recorded in both of Office's places: a session as ever.
+    FreshScenario(EmptyProfile);
+    REQUIRE(RecordOutlookBitness(sandbox::ProcessBitness(),
+                                 sandbox::OutlookKeyBitness | sandbox::ClickToRunPlatform));
+    REGSAM view = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    CHECK(sandbox::MachineText("SOFTWARE\\Microsoft\\Office\\16.0\\Outlook", "Bitness", view) ==
+          sandbox::ProcessBitness());
+    CHECK(sandbox::MachineText("SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration", "Platform",
+                               KEY_WOW64_64KEY) == sandbox::ProcessBitness());
+    {
+        BoxWatch box;
+        CHECK(GetMapiSession() != nullptr);
+        CHECK_FALSE(box.Seen());
+    }
+    CHECK(CountEvents("MessageBox") == 0);
+    ReleaseMapiSession();
+    // Removed again, from every place.
+    RecordOutlookBitness(nullptr, 0);
+    CHECK(sandbox::RecordedOutlookBitness().empty());
+    CHECK(sandbox::MachineText("SOFTWARE\\Microsoft\\Office\\16.0\\Outlook", "Bitness", view)
+              .empty());
 }

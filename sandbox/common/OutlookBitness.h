@@ -1,0 +1,94 @@
+#pragma once
+// Which Outlook the sandbox has installed, 32-bit ("x86") or 64-bit ("x64"). The sandbox's own
+// truth, which MAPI32.DLL's stand-in acts on, is kept apart from what Windows and Office record
+// of it where the product looks, so that a scenario can record Office's values in one place
+// only, or in none. Written by stage.exe --outlook-bitness and by the tests
+// (tests/support/SandboxState.h).
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+namespace sandbox {
+
+// The truth, in the 64-bit registry view (the only one on 32-bit Windows), which every process
+// reads alike.
+const char BitnessTruthKey[] = "SOFTWARE\\Sandbox\\Outlook";
+const char BitnessTruthValue[] = "Bitness";
+
+// Where Office records it: a) value "Bitness" of the Outlook key, in the registry view of
+// Office's own bitness (WOW6432Node for 32-bit Office on 64-bit Windows); b) value "Platform"
+// of Click-to-Run's configuration, in the 64-bit view.
+const unsigned OutlookKeyBitness = 1;
+const unsigned ClickToRunPlatform = 2;
+const char OutlookKey[] = "SOFTWARE\\Microsoft\\Office\\16.0\\Outlook";
+const char ClickToRunKey[] = "SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
+
+// The bitness of the process itself.
+inline const char* ProcessBitness() {
+    return sizeof(void*) == 8 ? "x64" : "x86";
+}
+
+// A REG_SZ of HKEY_LOCAL_MACHINE in the view given; empty when there is none.
+inline std::string MachineText(const char* subKey, const char* name, REGSAM view) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return std::string();
+    char text[16] = "";
+    DWORD type = 0, size = sizeof text - 1;
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_SZ)
+        return std::string();
+    text[size] = '\0';
+    return text;
+}
+
+// "x86", "x64", or empty when the sandbox has no Outlook of either recorded.
+inline std::string RecordedOutlookBitness() {
+    return MachineText(BitnessTruthKey, BitnessTruthValue, KEY_WOW64_64KEY);
+}
+
+namespace bitness {
+
+inline bool SetText(const char* subKey, const char* name, const char* text, REGSAM view) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                                 DWORD(strlen(text) + 1));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+inline void Remove(const char* subKey, const char* name, REGSAM view) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_SET_VALUE | view, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+} // namespace bitness
+
+// Records an Outlook of this bitness ("x86" or "x64") in the truth and in the places given
+// (OutlookKeyBitness, ClickToRunPlatform), after removing every earlier record; null
+// removes them all. False when a value could not be written.
+inline bool RecordOutlookBitness(const char* which, unsigned places) {
+    bitness::Remove(BitnessTruthKey, BitnessTruthValue, KEY_WOW64_64KEY);
+    bitness::Remove(OutlookKey, "Bitness", KEY_WOW64_64KEY);
+    bitness::Remove(OutlookKey, "Bitness", KEY_WOW64_32KEY);
+    bitness::Remove(ClickToRunKey, "Platform", KEY_WOW64_64KEY);
+    if (which == nullptr)
+        return true;
+    REGSAM officeView = std::string(which) == "x64" ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    bool written = bitness::SetText(BitnessTruthKey, BitnessTruthValue, which, KEY_WOW64_64KEY);
+    if (places & OutlookKeyBitness)
+        written = bitness::SetText(OutlookKey, "Bitness", which, officeView) && written;
+    if (places & ClickToRunPlatform)
+        written = bitness::SetText(ClickToRunKey, "Platform", which, KEY_WOW64_64KEY) && written;
+    return written;
+}
+
+} // namespace sandbox
