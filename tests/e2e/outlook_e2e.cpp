@@ -346,11 +346,11 @@ TEST_CASE("outlook_bad_answers: odd answers across the process boundary skip, ne
     CheckReferences(outcome);
 }
 
-TEST_CASE("outlook_no_extended_mapi: items converted, no probe, string 7, document opened") {
-    Scenario scenario;
-    scenario.extendedMapi = false;
-    Outcome outcome = RunScenario(scenario);
+// Without Extended MAPI the interactive run converts every item, probes no folder, leaves the
+// forms as they were and hands them to its user with the document.
+void CheckFormsLeftToUser(const Outcome& outcome) {
     INFO(DescribeRun(outcome.run));
+    CHECK(outcome.run.final.caption == "Plendrax");
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
     CHECK(outcome.run.final.text == UninstallerString(IDS_UNINSTALLED_MANUAL));
     CHECK(outcome.run.final.icon == MB_ICONINFORMATION);
@@ -363,6 +363,21 @@ TEST_CASE("outlook_no_extended_mapi: items converted, no probe, string 7, docume
     CHECK(ItemLines(outcome) == ConvertedItems);
     CheckItemCalls(outcome);
     CheckReferences(outcome);
+    CHECK(CountContaining(outcome.outlook, "member=PropertyAccessor ") == 0);
+}
+
+TEST_CASE("outlook_no_extended_mapi: items converted, no probe, string 7, document opened") {
+    Scenario scenario;
+    scenario.extendedMapi = false;
+    CheckFormsLeftToUser(RunScenario(scenario));
+}
+
+// Office says Outlook is of the other bitness: MAPI32.DLL, whose stub would put a system box in
+// front of the user, is never even loaded, and the run is the one without Extended MAPI.
+TEST_CASE("outlook_other_bitness: MAPI32.DLL never loaded, no box of its own, string 7") {
+    REQUIRE(RecordOutlookBitness(OtherBitness(), sandbox::OutlookKeyBitness));
+    CheckFormsLeftToUser(RunScenario(Scenario()));
+    CHECK(ReadLines(SANDBOX_LOG_DIRECTORY "mapi32.log").empty());
 }
 
 TEST_CASE("outlook_reset_fails: the default form stays, items converted, string 7") {
