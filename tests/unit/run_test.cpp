@@ -213,18 +213,20 @@ TEST_CASE("the system account and session 0 never do the user's part") {
     user.sessionId = system.sessionId = 1;
     system.localSystem = true;
     CHECK_FALSE(IsServiceContext(user));
-    // Scope both, machine, user: the machine's part and the user's, as a pair of letters.
+    // Scope both, machine, user: the machine's part and the user's, as a pair of letters, and
+    // the exit code of a run left with neither (no test here runs as the system account).
     auto parts = [](const RunContext& context) {
         std::string seen;
         for (RunScope scope : {RunScope::Both, RunScope::Machine, RunScope::User}) {
             RunParts run = PartsToRun(scope, context);
-            seen += std::string(run.machine ? "m" : "-") + (run.user ? "u " : "- ");
+            seen += std::string(run.machine ? "m" : "-") + (run.user ? "u" : "-") +
+                    std::to_string(ExitCodeWithoutParts(run)) + " ";
         }
         return seen;
     };
-    CHECK(parts(user) == "mu m- -u ");
-    CHECK(parts(system) == "m- m- -- ");
-    CHECK(parts(service) == "m- m- -- ");
+    CHECK(parts(user) == "mu0 m-0 -u0 ");
+    CHECK(parts(system) == "m-0 m-0 --87 ");
+    CHECK(parts(service) == "m-0 m-0 --87 ");
     // This process, under Wine: an elevated user in session 1, not the system account.
     RunContext here = CurrentRunContext();
     CHECK(here.account[0] == '\0'); // looked up only for a log
