@@ -38,6 +38,11 @@ TEST_CASE("quiet_unwritable_log: a log that cannot be written changes nothing") 
     CHECK(Count(events, "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY
                         ": kept while program files are left, so that Plendrax is still found "
                         "installed and a later run finishes the removal") == 1);
+    // Each stage's line says what it left: the directory, and the entry kept for it.
+    const char* left[] = {"done", "failed", "failed", "done"};
+    CheckStagesLogged(events, left);
+    CHECK(Count(events, "Outcome: message 3 (not shown: unattended): " + UninstallerString(3)) ==
+          1);
     // A log that another program holds open without sharing it.
     std::string held = logs + "held.log";
     REQUIRE(CreateFileWithText(held, "keep"));
@@ -63,7 +68,8 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
           "/quiet /log=" + logs + "x.log", std::string("/quiet %"),
           "/quiet /log=\"" + logs + "unterminated.log" + dir, "/quiet\t/S" + dir,
           "/quiet /log=C:\\Program Files\\Logs\\px.log" + dir, "/scope=machine" + dir,
-          "/quiet /scope=all" + dir}) {
+          "/quiet /scope=all" + dir, "/quiet /scope=users" + dir,
+          "/quiet /scope=machine" + dir.substr(1)}) {
         CAPTURE(tail);
         CHECK(RunQuiet(tail) == ERROR_INVALID_PARAMETER);
     }
@@ -81,7 +87,7 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
     CHECK_FALSE(FileExists(logs + "x.log"));
     CHECK_FALSE(FileExists("C:\\Program"));
     std::vector<std::string> events = LogEvents(DefaultLog());
-    CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: malformed command line ====") == 11);
+    CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: malformed command line ====") == 13);
     CHECK(Count(events, "Malformed option list, nothing was touched: no \"%\" and installation "
                         "directory after the options") == 2);
     CHECK(Count(events, "Malformed option list, nothing was touched: unknown option") == 2);
@@ -89,7 +95,7 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
     CHECK(Count(events, "The word concerned: Files\\Logs\\px.log") == 1);
     CHECK(Count(events, "Malformed option list, nothing was touched: /scope goes only with "
                         "/quiet") == 1);
-    CHECK(Count(events, "Exit code: 87") == 11);
+    CHECK(Count(events, "Exit code: 87") == 13);
     CHECK(Count(events, "Exit code: 0") == 0); // the other tails write no log
 }
 

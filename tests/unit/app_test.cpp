@@ -335,6 +335,13 @@ TEST_CASE("malformed option lists: the first problem, and a log path wherever it
         {"/quiet /scope=both %D:\\a\\", "/scope takes machine or user", "/scope=both", "", true},
         {"/quiet /scope=machines %D:\\a\\", "/scope takes machine or user", "/scope=machines", "",
          true},
+        // The part is the whole value: one that only begins with a part, or only begins one, is
+        // none.
+        {"/quiet /scope=users %D:\\a\\", "/scope takes machine or user", "/scope=users", "", true},
+        {"/quiet /scope=Machine%D:\\a\\", "/scope takes machine or user", "/scope=Machine%D:\\a\\",
+         "", true},
+        {"/scope=use /quiet %D:\\a\\", "/scope takes machine or user", "/scope=use", "", true},
+        {"/quiet /scope= %D:\\a\\", "/scope takes machine or user", "/scope=", "", true},
         {"/quiet /scope %D:\\a\\", "/scope needs a part: /scope=machine or /scope=user", "/scope",
          "", true},
     };
