@@ -186,6 +186,17 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
                         "there: " SANDBOX_INSTALL_PARENT "\\Plendrax") == 1);
     CHECK(Count(events, "Installation directory: C:\\Program Files\\Corvenhalde\\Elsewhere\\") ==
           1);
+    // Either program alone still there is the installation all the same.
+    for (const char* program : {"Plendrax.exe", "Setup.exe"}) {
+        CAPTURE(program);
+        std::string path = installDirectory + program, away = path + ".away";
+        REQUIRE(MoveFileA(path.c_str(), away.c_str()));
+        CHECK(RunQuiet("/quiet %C:\\Program Files\\Corvenhalde\\Elsewhere\\") == 87);
+        REQUIRE(MoveFileA(away.c_str(), path.c_str()));
+    }
+    CheckNothingTouched();
+    CHECK(Count(LogEvents(DefaultLog()), "The directory given is not the installation directory: "
+                                         "nothing was touched") == 3);
 
     // One item's save fails: the user's part fails, naming it.
     CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 1603);
@@ -274,4 +285,27 @@ TEST_CASE("quiet_uac_split: not elevated, an interactive run hands the machine's
     CHECK(FileExists(setup));
     CHECK(LogEvents(childLog).back() == "Exit code: 1603");
     CHECK(LogEvents(parentLog).back() == "Exit code: 0");
+
+    // Setup.exe already gone, and a /log inside the installation directory. The copy removes the
+    // rest, but the files' label needs both programs there before: "Failed". The default log of a
+    // run that is not elevated, in the user's TEMP, takes the /log's place, the copy's beside it.
+    Restage();
+    StageOutlook(true);
+    REQUIRE(DeleteFileA(setup.c_str()));
+    RunOptions logInside =
+        Uninstaller("/log=\"" + installDirectory + "px.log\" %" + installDirectory);
+    logInside.limitedToken = true;
+    CheckFullRunWindows(Run(logInside), "Failed");
+    CheckAllGone();
+    char temp[MAX_PATH];
+    REQUIRE(GetTempPathA(sizeof temp, temp) > 0);
+    parent = LogEvents(std::string(temp) + "UninstallPX.log");
+    CHECK(Count(parent, "==== Plendrax Uninstall 1.0.0.0: removal ====") == 1);
+    CHECK(Count(parent, "The /log path lies inside the installation directory, whose removal it "
+                        "would keep from happening; this log takes its place: " +
+                            installDirectory + "px.log") == 1);
+    child = LogEvents(std::string(temp) + "UninstallPX-machine.log");
+    REQUIRE_FALSE(child.empty());
+    CHECK(Count(child, "File " + setup + ": not present") == 1);
+    CHECK(child.back() == "Exit code: 0");
 }
