@@ -172,6 +172,10 @@ inline void CheckStagesLogged(const std::vector<std::string>& events, const char
         expected.push_back(stage + "started");
         expected.push_back(stage + results[n]);
     }
+    std::string logged;
+    for (const std::string& stage : stages)
+        logged += "\n" + stage;
+    INFO("stage lines logged:", logged);
     CHECK(stages == expected);
 }
 

@@ -187,7 +187,7 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
     CHECK(Count(events, "Installation directory: C:\\Program Files\\Corvenhalde\\Elsewhere\\") ==
           1);
     // Either program alone still there is the installation all the same.
-    for (const char* program : {"Plendrax.exe", "Setup.exe"}) {
+    for (std::string program : {"Plendrax.exe", "Setup.exe"}) {
         CAPTURE(program);
         std::string path = installDirectory + program, away = path + ".away";
         REQUIRE(MoveFileA(path.c_str(), away.c_str()));

@@ -328,14 +328,14 @@ TEST_CASE("the look at the machine's traces sees each program on its own") {
     REQUIRE(StartMenuShortcutPath(shortcut));
     DeleteFileA(shortcut);
     // Either program alone, as a run interrupted between the two deletions leaves it.
-    for (const char* present : {"Plendrax.exe", "Setup.exe"}) {
+    for (std::string present : {"Plendrax.exe", "Setup.exe"}) {
         CAPTURE(present);
         DeleteFileA((directory + "Plendrax.exe").c_str());
         DeleteFileA((directory + "Setup.exe").c_str());
         REQUIRE(CreateFileWithText(directory + present));
         MachineTraces traces = LookAtMachineTraces(directory.c_str());
-        CHECK(traces.plendraxExe == (std::string(present) == "Plendrax.exe"));
-        CHECK(traces.setupExe == (std::string(present) == "Setup.exe"));
+        CHECK(traces.plendraxExe == (present == "Plendrax.exe"));
+        CHECK(traces.setupExe == (present == "Setup.exe"));
         CHECK(traces.installDirectory);
         CHECK_FALSE(traces.startMenuShortcut);
     }
