@@ -148,8 +148,8 @@ int Uninstall(const CommandLineOptions& options) {
         LogLine("Run as the local system account or in session 0, where no Outlook belongs to a "
                 "person: Outlook is not contacted. The user's part belongs to a run in each "
                 "user's session: /quiet /scope=user");
-    int exitCode = ERROR_INVALID_PARAMETER;
-    if (parts.machine || parts.user)
+    int exitCode = ExitCodeWithoutParts(parts);
+    if (exitCode == ERROR_SUCCESS)
         exitCode = RunHoldingLocks(options, context, parts);
     else
         LogLine("Nothing was touched");

@@ -71,3 +71,7 @@ RunParts PartsToRun(RunScope scope, const RunContext& context) {
     parts.user = scope != RunScope::Machine && !IsServiceContext(context);
     return parts;
 }
+
+int ExitCodeWithoutParts(RunParts parts) {
+    return parts.machine || parts.user ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+}

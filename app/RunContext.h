@@ -30,3 +30,8 @@ struct RunParts {
 // The parts a run does: those its scope asks for, but never the user's in a service context.
 // Both parts asked for there give the machine's alone; the user's part alone gives none.
 RunParts PartsToRun(RunScope scope, const RunContext& context);
+
+// The exit code of an unattended run left with no part to do (the user's part alone, asked for
+// in a service context): 87, since no retry there can do it and 0 would say it was done.
+// ERROR_SUCCESS while a part is left, whose stages then give the code.
+int ExitCodeWithoutParts(RunParts parts);
