@@ -2,8 +2,9 @@
 
 #include "platform/Outlook.h"
 
+#include <shlwapi.h>
+
 #include <cstdarg>
-#include <cstdio>
 #include <optional>
 
 namespace {
@@ -14,13 +15,14 @@ const char* const schemaNames[] = {"http://schemas.microsoft.com/mapi/proptag/0x
 const char* const propertyNames[] = {"PR_DEF_POST_MSGCLASS", "PR_DEF_POST_DISPLAYNAME"};
 const ULONG propertyCount = 2;
 
-// why, formatted (bounded); false, for the caller to return.
+// why, formatted (bounded, with the Win32 formatter the log uses); false, for the caller to
+// return.
 bool Refused(std::string& why, const char* format, ...) __attribute__((format(printf, 2, 3)));
 bool Refused(std::string& why, const char* format, ...) {
     char text[600];
     va_list arguments;
     va_start(arguments, format);
-    std::vsnprintf(text, sizeof text, format, arguments);
+    wvnsprintfA(text, int(sizeof text), format, arguments);
     va_end(arguments);
     why = text;
     return false;

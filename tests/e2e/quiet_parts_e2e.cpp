@@ -36,9 +36,12 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     std::vector<RestoreRequest> interactiveRestore = RestoreRequests();
     REQUIRE(interactiveRestore.size() == 2);
 
-    // The same installation and profile again, removed by a quiet run.
+    // The same installation and profile again, removed by a quiet run, with Outlook of this
+    // build's bitness recorded in both places: Extended MAPI resets the form, as it always did.
     Restage();
     StageOutlook(true);
+    REQUIRE(RecordOutlookBitness(sandbox::ProcessBitness(),
+                                 sandbox::OutlookKeyBitness | sandbox::ClickToRunPlatform));
     CHECK(Traces() != interactiveEnd);
     CHECK(RunQuiet("/QUIET /log=\"" + quietLog + "\" %" + installDirectory) == 0);
     CHECK(Traces() == interactiveEnd);
@@ -68,6 +71,8 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     CHECK(Count(events, "Outlook reached") == 1);
     CHECK(Count(events, "Outlook folders walked: 5; task folders visited: 2; items converted: 3; "
                         "items failed: 0; default forms reset: 1; Extended MAPI used: yes") == 1);
+    CHECK(Count(events, "Default forms: reset through Extended MAPI") == 1);
+    CHECK(CountContaining(ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log"), "PropertyAccessor") == 0);
     CHECK(Count(events, "Restore point begin request: succeeded, sequence number 57") == 1);
     CHECK(Count(events, "Restore point end request: succeeded, sequence number 57") == 1);
     CHECK(Count(events, "Outcome: message 5 (not shown: unattended): " + UninstallerString(5)) ==
@@ -76,26 +81,83 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     CHECK_FALSE(FileExists(DefaultLog()));
 }
 
-TEST_CASE("quiet_manual_steps: without Extended MAPI exit 1, then 1603; the default log") {
+// Three Plendrax forms: one as installed, one whose display name is another, one whose
+// display name Outlook refuses to set.
+const char FormsProfile[] = R"profile(store "Personal Folders" id=0A0B0C0D
+  folder "Tasks" type=3 id=00AA01 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
+    item "IPM.Task.Plendrax"
+    item "IPM.Task"
+    item "IPM.Task.Plendrax"
+  folder "Mine" type=3 id=00AA02 msgclass="IPM.Task.Plendrax" displayname="Plendrax (old)"
+    item "IPM.Task.Plendrax"
+  folder "Refusing" type=3 id=00AA03 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
+    item "IPM.Task.Plendrax"
+fail "Personal Folders/Refusing.PropertyAccessor" SetProperties:0x36E6001E *
+)profile";
+
+TEST_CASE("quiet_manual_steps: without Extended MAPI Outlook resets the forms, exit 0; a form it "
+          "cannot reset is named, exit 1") {
+    // Outlook of the other bitness, as Click-to-Run records it: MAPI32.DLL is never loaded, and
+    // Outlook's own PropertyAccessor resets the form.
     DeleteFileA(DefaultLog().c_str());
-    StageOutlook(false);
+    StageOutlook(true);
+    REQUIRE(RecordOutlookBitness(OtherBitness(), sandbox::ClickToRunPlatform));
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 0);
+    CHECK(ReadLines(SANDBOX_LOG_DIRECTORY "mapi32.log").empty());
+    std::vector<std::string> state = SplitLines(ReadWholeFile(OutlookOut));
+    CHECK(CountContaining(state, "folder \"Tasks\"",
+                          "msgclass=\"IPM.Task\" displayname=\"Task\"") == 1);
+    CHECK(CountContaining(state, "item \"IPM.Task\" saved=1") == 3);
+    std::vector<std::string> outlook = ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log");
+    for (const char* member : {"PropertyAccessor", "GetProperties", "SetProperties"})
+        CHECK(CountContaining(outlook, std::string("member=") + member + " ") == 1);
+    std::vector<std::string> events = LogEvents(DefaultLog());
+    std::string outlookIs = sandbox::ProcessBitness() == std::string("x86")
+                                ? "Outlook is 64-bit, this process is 32-bit"
+                                : "Outlook is 32-bit, this process is 64-bit";
+    CHECK(CountContaining(events,
+                          "Default forms: reset through Outlook's object model (PropertyAccessor); "
+                          "Extended MAPI not used: " +
+                              outlookIs,
+                          "ClickToRun\\Configuration, value Platform") == 1);
+    CHECK(CountContaining(events, "default forms reset: 1; Extended MAPI used: no") == 1);
+    CHECK(events.back() == "Exit code: 0");
+
+    // Without Extended MAPI at all, both parts: the forms Outlook cannot reset are named, the
+    // others reset, every item converted, and the log takes the document's place.
+    Restage();
+    DeleteFileA(DefaultLog().c_str());
+    StageOutlook(false, FormsProfile);
     CHECK(RunQuiet("/quiet %" + installDirectory) == 1);
-    CHECK(RecordedStarts().empty()); // the log takes the document's place
+    CHECK(RecordedStarts().empty());
     std::vector<std::string> traces = Traces();
     // Only the other product's key, the user's own shortcut and the document beside the exe.
     CHECK(CountContaining(traces, ": present") == 3);
-    CHECK(CountContaining(SplitLines(ReadWholeFile(SANDBOX_LOG_DIRECTORY "profile.out")),
-                          "item \"IPM.Task\" saved=1") == 3);
+    state = SplitLines(ReadWholeFile(OutlookOut));
+    CHECK(CountContaining(state, "item \"IPM.Task\" saved=1") == 4);
+    CHECK(CountContaining(state, "folder \"Tasks\"",
+                          "msgclass=\"IPM.Task\" displayname=\"Task\"") == 1);
+    CHECK(CountContaining(state, "folder \"Mine\"", "displayname=\"Plendrax (old)\"") == 1);
+    CHECK(CountContaining(state, "folder \"Refusing\"", "displayname=\"Plendrax\"") == 1);
     REQUIRE(ReadWholeFile(DefaultLog()).compare(0, 3, "\xEF\xBB\xBF") == 0);
-    std::vector<std::string> events = LogEvents(DefaultLog());
-    CHECK(Count(events, "Outlook folders walked: 5; task folders visited: 2; items converted: 3; "
-                        "items failed: 0; default forms reset: 0; Extended MAPI used: no") == 1);
+    events = LogEvents(DefaultLog());
+    CHECK(Count(events, "Outlook folders walked: 4; task folders visited: 3; items converted: 4; "
+                        "items failed: 0; default forms reset: 1; Extended MAPI used: no") == 1);
+    CHECK(Count(events, "Default forms: reset through Outlook's object model (PropertyAccessor); "
+                        "Extended MAPI not used: it is not installed (the MAPIX value is not "
+                        "\"1\")") == 1);
+    CHECK(Count(events, "Default form left for a person to reset: folder \"Mine\": its default "
+                        "form is \"IPM.Task.Plendrax\", \"Plendrax (old)\", not "
+                        "\"IPM.Task.Plendrax\", \"Plendrax\"") == 1);
+    CHECK(Count(events, "Default form left for a person to reset: folder \"Refusing\": "
+                        "SetProperties did not set its PR_DEF_POST_DISPLAYNAME (error "
+                        "0x80004005)") == 1);
     CHECK(Count(events, "Outcome: message 7 (not shown: unattended): " +
                             OneLine(UninstallerString(7))) == 1);
     CHECK(events.back() == "Exit code: 1");
 
     // Run again, nothing is left: every trace reads "not present" and counts as removed; the
-    // forms are still a person's to finish. The log keeps both runs.
+    // form Outlook cannot reset is still a person's to finish. The log keeps both runs.
     CHECK(RunQuiet("/quiet %" + installDirectory) == 1);
     events = LogEvents(DefaultLog());
     CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: unattended removal ====") == 2);
