@@ -174,7 +174,23 @@ HANDLE LimitedToken() {
 
 } // namespace
 
+namespace {
+
+// The desktop window, which Wine's explorer makes on the first window of a fresh prefix. Made
+// here before the program starts, so that the two processes do not race to start explorer (a
+// start that loses makes the program's first box fail, as if it had been answered No).
+void WaitForDesktop() {
+    static bool ready = false;
+    for (DWORD start = GetTickCount(); !ready && GetTickCount() - start < 30000; Sleep(100)) {
+        HWND desktop = GetDesktopWindow();
+        ready = desktop != nullptr && GetWindowThreadProcessId(desktop, nullptr) != 0;
+    }
+}
+
+} // namespace
+
 bool StartProgram(const RunOptions& options, PROCESS_INFORMATION& process) {
+    WaitForDesktop();
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
