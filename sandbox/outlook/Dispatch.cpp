@@ -16,6 +16,7 @@ namespace {
 
 LONG liveObjects = 0;
 LONG serverLocks = 0;
+LONG creations = 0;
 Serving serving = Serving::InProcess;
 void (*idleCallback)() = nullptr;
 bool disconnected = false; // in-process: a "close" entry has closed the server
@@ -130,8 +131,15 @@ HRESULT Object::QueryInterface(REFIID iid, void** out) {
     return S_OK;
 }
 
+void Object::Pin() {
+    if (counted)
+        InterlockedDecrement(&liveObjects);
+    counted = false;
+    pinned = true;
+}
+
 ULONG Object::AddRef() {
-    if (!counted) {
+    if (!counted && !pinned) {
         counted = true;
         InterlockedIncrement(&liveObjects);
     }
@@ -144,6 +152,8 @@ ULONG Object::Release() {
         return 0;
     }
     LONG left = InterlockedDecrement(&references);
+    if (left == 0 && pinned)
+        return 0;
     if (left == 0) {
         // Released objects are kept, not freed, so that a release too many is recorded
         // rather than crashing the caller; they no longer count as live.
@@ -281,6 +291,8 @@ class ClassFactory : public IClassFactory {
         if (FAILED(result)) {
             delete application;
             IdleCheck();
+        } else {
+            InterlockedIncrement(&creations);
         }
         return result;
     }
@@ -307,12 +319,25 @@ IClassFactory* Factory() {
     return &factory;
 }
 
+IUnknown* RunningApplication() {
+    static Object* running = [] {
+        Object* application = NewObject(Kind::Application, 0, "outlook");
+        application->Pin();
+        return application;
+    }();
+    return static_cast<IDispatch*>(running);
+}
+
 long LiveObjects() {
     return liveObjects;
 }
 
 long ServerLocks() {
     return serverLocks;
+}
+
+long Creations() {
+    return creations;
 }
 
 void OnIdle(void (*idle)()) {

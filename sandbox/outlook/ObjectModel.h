@@ -153,6 +153,8 @@ class Object : public IDispatch {
     bool pending = false;     // a MessageClass written and not yet saved
     std::string pendingClass; //
     std::string formClass;    // a form description's class
+    // Never counted among the live objects (RunningApplication); its last release unrecorded.
+    void Pin();
 
   private:
     HRESULT Busy();
@@ -168,6 +170,7 @@ class Object : public IDispatch {
 
     LONG references = 0;
     bool counted = true;
+    bool pinned = false;
 };
 
 Object* NewObject(Kind kind, int handle, const std::string& name);

@@ -23,9 +23,13 @@ void SetServing(Serving serving);
 
 // The application class's factory (static: it lives as long as the module).
 IClassFactory* Factory();
+// The application object a running Outlook registers in the running object table. The table's
+// reference does not keep the server running: it is not counted among the live objects.
+IUnknown* RunningApplication();
 
-// Objects still referenced, and locks on the server.
+// Objects still referenced, locks on the server, and application objects made by the factory.
 long LiveObjects();
+long Creations();
 long ServerLocks();
 // Called whenever the last object and the last lock have gone (the local server then ends).
 void OnIdle(void (*idle)());

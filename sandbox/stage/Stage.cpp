@@ -3,6 +3,7 @@
 // the uninstall document and a .doc association that opens documents with the recorder.
 // The build's programs are copied in by sandbox/stage-install.
 #include "sandbox/common/Layout.h"
+#include "sandbox/common/MailProfiles.h"
 #include "sandbox/common/OutlookBitness.h"
 
 #include <windows.h>
@@ -139,13 +140,14 @@ void StageShortcuts() {
     MakeShortcut(CSIDL_PROGRAMS, target);
 }
 
-// Outlook with Extended MAPI: the stand-in server registered for Outlook's application class
-// as a local server, as users have Outlook, and the registry's word that Extended MAPI is
-// installed.
+// Outlook with Extended MAPI, set up by its user: the stand-in server registered for Outlook's
+// application class as a local server, as users have Outlook, the registry's word that
+// Extended MAPI is installed, and the user's one mail profile, the default.
 void StageOutlook() {
     const char* server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\LocalServer32";
     SetString(HKEY_CLASSES_ROOT, server, "", SANDBOX_DIRECTORY "OutlookStandin.exe");
     SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX", "1");
+    Check(sandbox::RecordMailProfile(sandbox::MailProfile::Default), "mail profile");
 }
 
 // "x86" or "x64", then where Office records it besides the sandbox's truth: both places,

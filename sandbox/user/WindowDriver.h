@@ -76,8 +76,9 @@ struct WindowWatch {
     DWORD elapsedMs = 0;                  // from the process's creation to its exit
     std::vector<std::string> windowsSeen; // class and caption of each one a person could see
 };
-// Starts the program and looks at its top-level windows every few milliseconds until it ends:
-// every visible window and every dialog, shown or not, is noted once.
+// Starts the program and looks at the top-level windows every few milliseconds until it ends:
+// every visible window and every dialog, shown or not, of the program, and every visible
+// window of another process that was not there before it started, is noted once.
 WindowWatch RunWatchingWindows(const RunOptions& options);
 
 // For holding a program at a box while something else happens.

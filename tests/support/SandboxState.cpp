@@ -93,6 +93,7 @@ void SetStringValue(HKEY root, const std::string& key, const char* name, const c
 }
 
 void RegisterOutlookStandin(OutlookServer server) {
+    sandbox::RecordMailProfile(sandbox::MailProfile::Default);
     // With both registered, COM would take the in-process one: only the chosen one stays.
     const std::string key = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\";
     if (server == OutlookServer::Local) {

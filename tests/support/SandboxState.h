@@ -1,6 +1,7 @@
 #pragma once
 // What a test sets up and looks at in its sandbox prefix: files, registry keys, shortcuts,
 // the stand-ins' registration and their records.
+#include "sandbox/common/MailProfiles.h"
 #include "sandbox/common/OutlookBitness.h"
 
 #include <windows.h>
@@ -28,7 +29,9 @@ void SetStringValue(HKEY root, const std::string& key, const char* name, const c
                     View view = View::Shipped);
 
 // The stand-in Outlook registered for Outlook's application class: as a local server of its
-// own, started by COM, as users have Outlook; or in-process.
+// own, started by COM, as users have Outlook; or in-process. The user's mail profiles are
+// recorded as an Outlook that is set up has them: one profile, the default
+// (sandbox::RecordMailProfile, sandbox/common/MailProfiles.h, records others).
 enum class OutlookServer { Local, InProcess };
 void RegisterOutlookStandin(OutlookServer server = OutlookServer::Local);
 // The local server's processes whose start the stand-in recorded in outlook.log.
