@@ -49,18 +49,55 @@ void LogDefaultFormsWay(const char* way) {
     LogLine("Default forms: %s; Extended MAPI not used: %s", way, why);
 }
 
+// Where the user's mail profiles were looked for, or found, and what they say.
+void LogMailProfiles(const MailProfiles& profiles) {
+    switch (profiles.state) {
+    case MailProfileState::None:
+        LogLine("Outlook is not running, and this user has no mail profile (none in "
+                "HKEY_CURRENT_USER\\%s, HKEY_CURRENT_USER\\%s or HKEY_CURRENT_USER\\%s): "
+                "Outlook was not started, and there is no Outlook data of this user on this "
+                "machine to convert",
+                MailProfilePlaces[0], MailProfilePlaces[1], MailProfilePlaces[2]);
+        break;
+    case MailProfileState::Prompt:
+        LogLine("Outlook is not running, and it is set to prompt for a profile at start "
+                "(HKEY_CURRENT_USER\\%s, value PickLogonProfile): Outlook was not started, since "
+                "its Choose Profile box would wait for a person. Run the removal again while "
+                "Outlook is open, or set Outlook to always use one profile (Control Panel, Mail, "
+                "Show Profiles)",
+                PickLogonProfileKey);
+        break;
+    case MailProfileState::NoDefault:
+        LogLine("Outlook is not running, and none of the %lu mail profiles in "
+                "HKEY_CURRENT_USER\\%s is the default: Outlook was not started, since it would "
+                "ask for one and wait for a person. Run the removal again while Outlook is open, "
+                "or set a default profile (Control Panel, Mail, Show Profiles)",
+                static_cast<unsigned long>(profiles.count), profiles.place);
+        break;
+    case MailProfileState::Default:
+        LogLine("Outlook is not running; it is started with the default mail profile \"%.200s\" "
+                "(HKEY_CURRENT_USER\\%s)",
+                profiles.defaultName.c_str(), profiles.place);
+        break;
+    default:
+        break;
+    }
+}
+
 } // namespace
 
-void LogConversion() {
+void LogConversion(const ConversionRequest& request, const ConversionFigures& figures) {
     if (!RemovalLogOpen())
         return;
-    const ConversionFigures& figures = LastConversion;
+    if (figures.outlookWasRunning)
+        LogLine("Outlook is running: used as it is, with its profile");
+    LogMailProfiles(figures.profiles);
     if (figures.comResult != S_OK)
         LogFailure("Initialising COM", figures.comResult, true);
-    else if (!figures.outlookReached)
-        LogFailure("Reaching Outlook", figures.outlookResult, true);
-    else
+    else if (figures.outlookReached)
         LogLine("Outlook reached");
+    else if (!OutlookNotStarted(figures)) // which the profiles' line has told
+        LogFailure("Reaching Outlook", figures.outlookResult, true);
     if (OutlookNotInstalled(figures))
         LogLine("Outlook is not installed (its automation class is not registered): there is "
                 "nothing to convert on this machine");
@@ -74,7 +111,7 @@ void LogConversion() {
         if (figures.extendedMapiUsed)
             LogLine("Default forms: reset through Extended MAPI");
         else
-            LogDefaultFormsWay(FormResetThroughOutlook
+            LogDefaultFormsWay(request.formResetThroughOutlook
                                    ? "reset through Outlook's object model (PropertyAccessor)"
                                    : "left for the user to reset by hand");
     }

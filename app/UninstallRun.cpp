@@ -81,14 +81,16 @@ void NextStage(const Sequence& run, int stageLabelId) {
     Sleep(1000);
 }
 
-// Unattended, the conversion fails when any Plendrax item is left unconverted; with no Outlook
-// installed there is nothing to convert and nothing for a person to finish.
-bool UnattendedConversionResult(bool converted, bool& manualSteps) {
-    if (OutlookNotInstalled(LastConversion)) {
+// Unattended, the conversion fails when any Plendrax item is left unconverted, or Outlook could
+// not be started without a window; with no Outlook installed, or no mail profile of the user's,
+// there is nothing to convert and nothing for a person to finish.
+bool UnattendedConversionResult(const ConversionFigures& figures, bool converted,
+                                bool& manualSteps) {
+    if (OutlookNotInstalled(figures) || figures.profiles.state == MailProfileState::None) {
         manualSteps = false;
         return true;
     }
-    return converted && LastConversion.itemsFailed == 0;
+    return converted && figures.itemsFailed == 0;
 }
 
 // The handler that opens the document may use COM, so it is initialised around the call:
@@ -114,12 +116,16 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts,
     StageStarts(1);
     if (parts.user) {
         // Unattended, nobody is there to be handed the default forms: where Extended MAPI
-        // cannot serve, Outlook's object model resets them.
-        FormResetThroughOutlook = !watched;
-        bool converted = ConversionRun(&run.manualSteps);
-        LogConversion();
+        // cannot serve, Outlook's object model resets them. Nor is anybody there to answer
+        // Outlook: it is started only where it shows no window.
+        ConversionRequest request;
+        request.formResetThroughOutlook = !watched;
+        request.nobodyToAnswerOutlook = !watched;
+        ConversionFigures figures;
+        bool converted = ConversionRun(&run.manualSteps, request, figures);
+        LogConversion(request, figures);
         if (!watched)
-            converted = UnattendedConversionResult(converted, run.manualSteps);
+            converted = UnattendedConversionResult(figures, converted, run.manualSteps);
         StageEnds(run, 1, converted, IDC_CONVERT_RESULT);
     } else {
         run.manualSteps = false;

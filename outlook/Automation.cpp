@@ -1,9 +1,8 @@
+// The automation surface's references and values, and the member calls: one IDispatch::Invoke
+// each, with a busy Outlook asked again (BusyServer.h) and every failure raised.
 #include "outlook/Automation.h"
 
 #include "outlook/BusyServer.h"
-#include "platform/Outlook.h"
-
-#include <ole2.h>
 
 #include <cstring>
 #include <iterator>
@@ -37,43 +36,11 @@ void Variant::Clear() {
         RaiseComError(result);
 }
 
-void Bstr::Assign(const char* narrow) {
-    BSTR converted = NarrowToBstr(narrow);
-    SysFreeString(text);
-    text = converted;
-}
-
 void RaiseComError(HRESULT result) {
     throw _com_error(result);
 }
 
 CallTimes OutlookCallTimes;
-
-TextArray::TextArray(const char* const* texts, ULONG count) {
-    SAFEARRAY* array = SafeArrayCreateVector(VT_VARIANT, 0, count);
-    if (array == nullptr)
-        RaiseComError(E_OUTOFMEMORY);
-    // Owned by the variant from here: its clearing frees the array and every text put in it.
-    variant.value.vt = VT_ARRAY | VT_VARIANT;
-    variant.value.parray = array;
-    VARIANT* elements = nullptr;
-    HRESULT result = SafeArrayAccessData(array, reinterpret_cast<void**>(&elements));
-    if (FAILED(result))
-        RaiseComError(result);
-    for (ULONG i = 0; i < count; ++i) {
-        BSTR text;
-        try {
-            text = NarrowToBstr(texts[i]);
-        } catch (...) {
-            // A locked array cannot be destroyed: let go of it before the variant does.
-            SafeArrayUnaccessData(array);
-            throw;
-        }
-        elements[i].vt = VT_BSTR;
-        elements[i].bstrVal = text;
-    }
-    SafeArrayUnaccessData(array);
-}
 
 namespace {
 
@@ -195,75 +162,6 @@ DispatchRef TakeDispatch(Variant& result) {
 }
 
 } // namespace
-
-BSTR NarrowToBstr(const char* text) {
-    if (text == nullptr)
-        text = "";
-    // Short texts, every one this program writes, convert in one pass through the stack.
-    WCHAR buffer[128];
-    int length = MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, int(std::size(buffer)));
-    if (length > 0) {
-        BSTR converted = SysAllocStringLen(buffer, UINT(length - 1));
-        if (converted == nullptr)
-            RaiseComError(E_OUTOFMEMORY);
-        return converted;
-    }
-    length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 0)
-        RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
-    BSTR converted = SysAllocStringLen(nullptr, UINT(length - 1));
-    if (converted == nullptr)
-        RaiseComError(E_OUTOFMEMORY);
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, converted, length) != length) {
-        DWORD error = GetLastError();
-        SysFreeString(converted);
-        RaiseComError(HRESULT_FROM_WIN32(error));
-    }
-    return converted;
-}
-
-std::optional<std::string> BstrToNarrow(BSTR text) {
-    if (text == nullptr)
-        return std::nullopt;
-    int wideLength = int(SysStringLen(text));
-    if (wideLength == 0)
-        return std::string();
-    // Message classes and ids are short: one pass through the stack, sizing only beyond it.
-    char buffer[256];
-    int length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, buffer, int(sizeof buffer),
-                                     nullptr, nullptr);
-    if (length > 0)
-        return std::string(buffer, size_t(length));
-    length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
-    std::string converted(size_t(length), '\0');
-    if (WideCharToMultiByte(CP_ACP, 0, text, wideLength, &converted[0], length, nullptr, nullptr) !=
-        length)
-        RaiseComError(HRESULT_FROM_WIN32(GetLastError()));
-    return converted;
-}
-
-HRESULT CreateOutlookApplication(DispatchRef& application) {
-    application.Release();
-    IUnknown* unknown = nullptr;
-    HRESULT result = CoCreateInstance(CLSID_OutlookApplication, nullptr, OutlookClassContext,
-                                      IID_IUnknown, reinterpret_cast<void**>(&unknown));
-    if (FAILED(result))
-        return result;
-    if (unknown == nullptr)
-        return E_POINTER;
-    result = OleRun(unknown);
-    if (SUCCEEDED(result)) {
-        IDispatch* dispatch = nullptr;
-        result = unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-        application = DispatchRef(dispatch);
-        if (result == S_OK && dispatch == nullptr)
-            result = E_POINTER;
-    }
-    unknown->Release();
-    return result;
-}
 
 DispatchRef QueryDispatch(const DispatchRef& object) {
     if (object.IsNull())

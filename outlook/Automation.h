@@ -85,8 +85,11 @@ BSTR NarrowToBstr(const char* text);
 std::optional<std::string> BstrToNarrow(BSTR text);
 
 // Creation of the application object: CoCreateInstance for IUnknown, OleRun, then IDispatch.
-// Returns the first failing HRESULT, else QueryInterface's.
+// Returns the first failing HRESULT, else QueryInterface's. Starts Outlook when it is not running.
 HRESULT CreateOutlookApplication(DispatchRef& application);
+// The application object of an Outlook already running, from the running object table
+// (GetActiveObject), then IDispatch; starts nothing. MK_E_UNAVAILABLE when none is running.
+HRESULT AttachToRunningOutlook(DispatchRef& application);
 
 // The object's IDispatch interface; null when the object is null or has none (E_NOINTERFACE).
 DispatchRef QueryDispatch(const DispatchRef& object);

@@ -9,9 +9,6 @@
 
 #include <ole2.h>
 
-ConversionFigures LastConversion;
-bool FormResetThroughOutlook = false;
-
 namespace {
 
 // The HRESULT of the exception being handled.
@@ -25,26 +22,46 @@ HRESULT CaughtResult() {
     }
 }
 
+// Outlook's application object as the request allows: with nobody to answer Outlook, the one
+// running, else a new one only when the user's default profile opens without a window.
+// S_FALSE when Outlook is not to be started.
+HRESULT ReachOutlook(const ConversionRequest& request, ConversionFigures& figures,
+                     DispatchRef& application) {
+    if (request.nobodyToAnswerOutlook) {
+        if (AttachToRunningOutlook(application) == S_OK) {
+            figures.outlookWasRunning = true;
+            return S_OK;
+        }
+        application.Release();
+        figures.profiles = ReadMailProfiles();
+        if (OutlookNotStarted(figures))
+            return S_FALSE;
+    }
+    return CreateOutlookApplication(application);
+}
+
 } // namespace
 
-bool ConversionRun(bool* manualSteps) {
+bool ConversionRun(bool* manualSteps, const ConversionRequest& request,
+                   ConversionFigures& figures) {
     *manualSteps = true;
-    LastConversion = ConversionFigures();
+    figures = ConversionFigures();
     OutlookCallTimes = CallTimes();
+    ConversionContext context{manualSteps, request.formResetThroughOutlook, &figures};
     DispatchRef application;
     try {
-        LastConversion.comResult = CoInitialize(nullptr);
-        if (LastConversion.comResult != S_OK)
+        figures.comResult = CoInitialize(nullptr);
+        if (figures.comResult != S_OK)
             return false;
         BusyServerFilter busyServer; // for this run's COM only
-        LastConversion.outlookResult = CreateOutlookApplication(application);
-        if (LastConversion.outlookResult != S_OK) {
+        figures.outlookResult = ReachOutlook(request, figures, application);
+        if (figures.outlookResult != S_OK) {
             application.Release();
             busyServer.Revoke();
             CoUninitialize();
             return false;
         }
-        LastConversion.outlookReached = true;
+        figures.outlookReached = true;
         {
             Variant name;
             name.value.bstrVal = NarrowToBstr("MAPI");
@@ -53,13 +70,13 @@ bool ConversionRun(bool* manualSteps) {
                 CallObjectMethod(application, OutlookDispId::GetNamespace, &name.value, 1);
             *manualSteps = false;
             FolderWalk(GetObjectProperty(mapiNamespace, OutlookDispId::Folders), TaskFolderVisitor,
-                       manualSteps);
+                       &context);
         }
         // A session exists only when Extended MAPI could be used in some task folder. Without
         // one the forms are left for a person, unless Outlook's object model has reset each
         // one the visitor found (it set the flag where it could not).
-        LastConversion.extendedMapiUsed = MapiSessionExists();
-        if (!LastConversion.extendedMapiUsed && !FormResetThroughOutlook)
+        figures.extendedMapiUsed = MapiSessionExists();
+        if (!figures.extendedMapiUsed && !request.formResetThroughOutlook)
             *manualSteps = true;
         ReleaseMapiSession();
         application.Release();
@@ -67,8 +84,8 @@ bool ConversionRun(bool* manualSteps) {
         CoUninitialize();
         return true;
     } catch (...) {
-        LastConversion.endingError = CaughtResult();
-        LastConversion.extendedMapiUsed = MapiSessionExists();
+        figures.endingError = CaughtResult();
+        figures.extendedMapiUsed = MapiSessionExists();
         *manualSteps = true;
         application.Release();
         return false;

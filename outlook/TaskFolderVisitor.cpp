@@ -1,7 +1,6 @@
 #include "outlook/TaskFolderVisitor.h"
 
 #include "mapi/MapiSession.h"
-#include "outlook/ConversionRun.h"
 #include "outlook/FolderFormReset.h"
 #include "platform/Outlook.h"
 
@@ -61,9 +60,10 @@ const std::string* FolderNameForLog(const std::vector<Named>& named, const Dispa
 }
 
 // Names a skipped item for the log: which folder, which subject.
-void NameFailedItem(const DispatchRef& folder, const DispatchRef& item, std::string& folderName) {
+void NameFailedItem(ConversionFigures& figures, const DispatchRef& folder, const DispatchRef& item,
+                    std::string& folderName) {
     try {
-        std::vector<FailedItem>& named = LastConversion.failedItems;
+        std::vector<FailedItem>& named = figures.failedItems;
         if (const std::string* name = FolderNameForLog(named, folder, folderName))
             named.push_back({*name, TextForLog(item, OutlookDispId::Subject, "(subject unknown)")});
     } catch (...) {
@@ -72,11 +72,11 @@ void NameFailedItem(const DispatchRef& folder, const DispatchRef& item, std::str
 }
 
 // Names a folder whose Plendrax form is left, and why, as failed items are named.
-void NameFolderNotReset(const DispatchRef& folder, const std::string& why,
-                        std::string& folderName) {
-    ++LastConversion.formsNotReset;
+void NameFolderNotReset(ConversionFigures& figures, const DispatchRef& folder,
+                        const std::string& why, std::string& folderName) {
+    ++figures.formsNotReset;
     try {
-        std::vector<FolderNotReset>& named = LastConversion.foldersNotReset;
+        std::vector<FolderNotReset>& named = figures.foldersNotReset;
         if (const std::string* name = FolderNameForLog(named, folder, folderName))
             named.push_back({*name, why});
     } catch (...) {
@@ -86,10 +86,11 @@ void NameFolderNotReset(const DispatchRef& folder, const std::string& why,
 // Through Extended MAPI where it serves this process; where it does not, through Outlook's
 // object model when the run asks for that, else not at all (the run then leaves the forms to
 // its user).
-void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps, std::string& folderName) {
+void ResetDefaultForm(const ConversionContext& run, const DispatchRef& folder,
+                      std::string& folderName) {
     try {
         bool extendedMapi = GetMapiSession() != nullptr;
-        if (!extendedMapi && !FormResetThroughOutlook)
+        if (!extendedMapi && !run.formResetThroughOutlook)
             return;
         if (!DefaultFormProbe(folder.NewReference()))
             return;
@@ -105,20 +106,21 @@ void ResetDefaultForm(const DispatchRef& folder, bool* manualSteps, std::string&
                                                    taskClass, taskFormName, why);
         }
         if (reset) {
-            ++LastConversion.formsReset;
+            ++run.figures->formsReset;
             return;
         }
-        *manualSteps = true;
-        NameFolderNotReset(folder, why, folderName);
+        *run.manualSteps = true;
+        NameFolderNotReset(*run.figures, folder, why, folderName);
     } catch (...) {
-        *manualSteps = true;
-        NameFolderNotReset(folder, "its default form could not be examined", folderName);
+        *run.manualSteps = true;
+        NameFolderNotReset(*run.figures, folder, "its default form could not be examined",
+                           folderName);
     }
 }
 
 // newClass is converted at the first Plendrax item and kept for the folder's others.
-void ConvertItem(const DispatchRef& folder, const DispatchRef& items, long index, Bstr& newClass,
-                 std::string& folderName) {
+void ConvertItem(ConversionFigures& figures, const DispatchRef& folder, const DispatchRef& items,
+                 long index, Bstr& newClass, std::string& folderName) {
     DispatchRef item;
     try {
         Variant position;
@@ -137,11 +139,11 @@ void ConvertItem(const DispatchRef& folder, const DispatchRef& items, long index
             newClass.Assign(taskClass);
         PutStringProperty(item, OutlookDispId::MessageClass, newClass);
         CallMethod(item, OutlookDispId::Save, nullptr, 0);
-        ++LastConversion.itemsConverted;
+        ++figures.itemsConverted;
     } catch (...) {
         // The item is skipped; the others are still converted.
-        ++LastConversion.itemsFailed;
-        NameFailedItem(folder, item, folderName);
+        ++figures.itemsFailed;
+        NameFailedItem(figures, folder, item, folderName);
     }
 }
 
@@ -156,18 +158,19 @@ void CloseUnsaved(const DispatchRef& item) {
 } // namespace
 
 bool TaskFolderVisitor(DispatchRef folder, void* context) {
-    bool* manualSteps = static_cast<bool*>(context);
-    ++LastConversion.foldersWalked;
+    const ConversionContext& run = *static_cast<const ConversionContext*>(context);
+    ConversionFigures& figures = *run.figures;
+    ++figures.foldersWalked;
     if (GetLongProperty(folder, OutlookDispId::DefaultItemType) != taskItemType)
         return true;
-    ++LastConversion.taskFolders;
+    ++figures.taskFolders;
     DispatchRef items = GetItems(folder);
     long count = GetLongProperty(items, OutlookDispId::Count);
     std::string folderName; // looked up when the log first needs it
-    ResetDefaultForm(folder, manualSteps, folderName);
+    ResetDefaultForm(run, folder, folderName);
     Bstr newClass;
     for (long index = 1; index <= count; ++index)
-        ConvertItem(folder, items, index, newClass, folderName);
+        ConvertItem(figures, folder, items, index, newClass, folderName);
     return true;
 }
 

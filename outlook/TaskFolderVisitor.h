@@ -2,9 +2,16 @@
 // The walk's visitor: resets a task folder's Plendrax default form and converts its Plendrax
 // items to the standard task class.
 #include "outlook/Automation.h"
+#include "outlook/ConversionRun.h"
 
-// Context: the address of the manual-steps flag, which it only ever sets. Owns the folder
-// reference. Always returns true when it returns.
+// What the visitor is given by the run, through the walk.
+struct ConversionContext {
+    bool* manualSteps;            // only ever set
+    bool formResetThroughOutlook; // ConversionRequest
+    ConversionFigures* figures;   // counted and named as it goes
+};
+
+// Context: a ConversionContext. Owns the folder reference. Always returns true when it returns.
 bool TaskFolderVisitor(DispatchRef folder, void* context);
 
 // True when the folder's default form is the Plendrax form, found from a temporary item that

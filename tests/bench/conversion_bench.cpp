@@ -327,7 +327,8 @@ int main(int argc, char** argv) {
         int before = sandbox::CallCount("outlook");
         double start = Seconds();
         bool manualSteps = false;
-        if (!ConversionRun(&manualSteps)) {
+        ConversionFigures figures;
+        if (!ConversionRun(&manualSteps, ConversionRequest(), figures)) {
             fprintf(stderr, "conversion failed\n");
             return 1;
         }

@@ -18,7 +18,8 @@ DWORD WINAPI RunConversion(void* parameter) {
     RunOnThread* run = static_cast<RunOnThread*>(parameter);
     if (run->comFirst && CoInitialize(nullptr) != S_OK)
         return 1;
-    run->result = ConversionRun(&run->manualSteps);
+    ConversionFigures figures;
+    run->result = ConversionRun(&run->manualSteps, ConversionRequest(), figures);
     if (run->comFirst)
         CoUninitialize();
     // S_OK now means that COM was left uninitialised on the thread; S_FALSE that the run

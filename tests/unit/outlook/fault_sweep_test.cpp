@@ -89,13 +89,13 @@ int RunChild() {
         return 4;
 
     bool manualSteps = false;
-    bool result = ConversionRun(&manualSteps);
+    ConversionFigures figures;
+    bool result = ConversionRun(&manualSteps, ConversionRequest(), figures);
     bool session = MapiSessionExists();
     long mapiAfterRun = mapiLive();
     long buffersAfterRun = mapiBuffers();
     ReleaseMapiSession();
     flush();
-    const ConversionFigures& figures = LastConversion;
     char report[500];
     snprintf(report, sizeof report,
              "result=%d manual=%d session=%d outlook_live=%ld mapi_live=%ld mapi_buffers=%ld "

@@ -60,7 +60,9 @@ struct TaskFolder {
     fake::Object* item = world.AddItem(folder, "i1", L"IPM.Task.Plendrax");
     TaskFolder() { folder->defaultForm = L"IPM.Task.Plendrax"; }
     bool Visit(bool* manualSteps) {
-        return TaskFolderVisitor(DispatchRef(fake::World::Hand(folder)), manualSteps);
+        ConversionFigures figures;
+        ConversionContext context{manualSteps, false, &figures};
+        return TaskFolderVisitor(DispatchRef(fake::World::Hand(folder)), &context);
     }
     size_t Position(const std::string& call) const {
         for (size_t n = 0; n < world.calls.size(); ++n)
@@ -156,7 +158,9 @@ TEST_CASE("an empty task folder still has its default form probed") {
     fake::Object* folder = world.Folder("Tasks");
     folder->defaultForm = L"IPM.Task.Plendrax";
     bool manualSteps = false;
-    CHECK(TaskFolderVisitor(DispatchRef(fake::World::Hand(folder)), &manualSteps));
+    ConversionFigures figures;
+    ConversionContext context{&manualSteps, false, &figures};
+    CHECK(TaskFolderVisitor(DispatchRef(fake::World::Hand(folder)), &context));
     CHECK_FALSE(manualSteps);
     CHECK(world.CountCalls("Tasks.Items.Add()") == 1);
     CHECK(world.LiveReferences() == 0);

@@ -21,8 +21,12 @@ void WithoutExtendedMapi() {
     }
 }
 
+// What the visits count and name, as a run would have them.
+ConversionFigures figures;
+
 bool Visit(fake::Object* folder, bool* manualSteps) {
-    return TaskFolderVisitor(DispatchRef(fake::World::Hand(folder)), manualSteps);
+    ConversionContext context{manualSteps, false, &figures};
+    return TaskFolderVisitor(DispatchRef(fake::World::Hand(folder)), &context);
 }
 
 HRESULT VisitFailing(fake::Object* folder, bool* manualSteps) {
@@ -153,17 +157,17 @@ TEST_CASE("a failure on one item skips that item only, and never touches the fla
         expectWritten = false;
     }
     bool manualSteps = false;
-    LastConversion = ConversionFigures();
+    figures = ConversionFigures();
     CHECK(Visit(folder, &manualSteps));
     CHECK_FALSE(manualSteps);
     CHECK(world.CountCalls("Tasks.Items.Item(3)") == 1); // not retried
     // The skipped item is named for the log: its folder, and its subject when it was had.
-    CHECK(LastConversion.itemsFailed == (expectSkipped ? 1 : 0));
-    REQUIRE(LastConversion.failedItems.size() == LastConversion.itemsFailed);
+    CHECK(figures.itemsFailed == (expectSkipped ? 1 : 0));
+    REQUIRE(figures.failedItems.size() == figures.itemsFailed);
     if (expectSkipped) {
-        CHECK(LastConversion.failedItems[0].folder == "Tasks");
+        CHECK(figures.failedItems[0].folder == "Tasks");
         bool itemHad = world.CountCallsStartingWith("i3.MessageClass") > 0;
-        CHECK(LastConversion.failedItems[0].subject == (itemHad ? "i3" : "(subject unknown)"));
+        CHECK(figures.failedItems[0].subject == (itemHad ? "i3" : "(subject unknown)"));
     }
     for (int n : {0, 1, 3, 4}) {
         CAPTURE(n);
