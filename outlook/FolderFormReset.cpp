@@ -82,19 +82,47 @@ bool ReadDefaultForm(const ArrayElements& values, std::string (&texts)[propertyC
     return true;
 }
 
-// What SetProperties answered, when it was not the empty value of success.
+// Whether an element of SetProperties's answer says its property was set: Outlook leaves it
+// empty (or an error of success); any other value is taken for the failure it does not name.
+bool ElementSet(const VARIANT& element) {
+    return element.vt == VT_EMPTY || element.vt == VT_NULL ||
+           (element.vt == VT_ERROR && SUCCEEDED(element.scode));
+}
+
+// What SetProperties answered, when it was not the empty value of success: each property it did
+// not set, with its error, and a folder left half reset, the one set and the other not.
 bool SetPropertiesRefused(const VARIANT& answer, std::string& why) {
     ArrayElements errors(answer);
-    if (errors.Count() == 0)
+    if (errors.Count() != propertyCount)
         return Refused(why, "SetProperties answered a value of type %u (error 0x%08lX)",
                        unsigned(answer.vt), Code(answer));
-    for (ULONG i = 0; i < errors.Count() && i < propertyCount; ++i) {
+    char text[600] = "SetProperties did not set";
+    bool set[propertyCount];
+    bool first = true;
+    for (ULONG i = 0; i < propertyCount; ++i) {
         const VARIANT* error = errors.At(i);
-        if (error->vt != VT_ERROR || error->scode != S_OK)
-            return Refused(why, "SetProperties did not set its %s (error 0x%08lX)",
-                           propertyNames[i], Code(*error));
+        set[i] = ElementSet(*error);
+        if (set[i])
+            continue;
+        size_t used = lstrlenA(text);
+        if (error->vt == VT_ERROR)
+            wnsprintfA(text + used, int(sizeof text - used), "%s its %s (error 0x%08lX)",
+                       first ? "" : " nor", propertyNames[i], Code(*error));
+        else
+            wnsprintfA(text + used, int(sizeof text - used), "%s its %s (a value of type %u)",
+                       first ? "" : " nor", propertyNames[i], unsigned(error->vt));
+        first = false;
     }
-    return Refused(why, "SetProperties answered with an array of errors");
+    if (first)
+        return Refused(why, "SetProperties answered with an array of errors, each of success");
+    if (set[0] != set[1]) {
+        const int done = set[0] ? 0 : 1;
+        size_t used = lstrlenA(text);
+        wnsprintfA(text + used, int(sizeof text - used),
+                   ", but set its %s: the folder is left half reset, for a person to finish",
+                   propertyNames[done]);
+    }
+    return Refused(why, "%s", text);
 }
 
 } // namespace

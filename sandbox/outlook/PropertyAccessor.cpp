@@ -12,8 +12,9 @@
 //     names raises E_INVALIDARG.
 //   - SetProperties takes an array of names and one of values. It answers VT_EMPTY when every
 //     property was set; VT_ERROR (E_INVALIDARG) when nothing could be set (no arrays, counts
-//     that differ); otherwise VT_ARRAY | VT_VARIANT, one VT_ERROR for each name (S_OK where
-//     set). The properties that could be set are set.
+//     that differ); otherwise VT_ARRAY | VT_VARIANT, one element for each name: VT_EMPTY where
+//     it was set, as Outlook answers, else VT_ERROR with the failure. The properties that could
+//     be set are set.
 //   - A folder has no Save: whatever is set is stored at once.
 //   - PR_DEF_POST_MSGCLASS takes only the class of the folder's item type (IPM.Task for a
 //     task folder) or one that begins with it and a dot; any other is MAPI_E_INVALID_PARAMETER.
@@ -259,6 +260,8 @@ HRESULT Object::PerformAccessor(const Member& member, VARIANT* arguments, VARIAN
             sandbox::SetFolderProp(handle, StoredTag(tag), text);
         failed = failed || FAILED(set);
         VARIANT error = Error(set);
+        if (SUCCEEDED(set))
+            VariantInit(&error);
         errors.Add(&error);
     }
     if (failed && !errors.Return(result))
