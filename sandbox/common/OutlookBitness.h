@@ -4,6 +4,8 @@
 // of it where the product looks, so that a scenario can record Office's values in one place
 // only, or in none. Written by stage.exe --outlook-bitness and by the tests
 // (tests/support/SandboxState.h).
+#include "sandbox/common/Layout.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -34,7 +36,7 @@ inline std::string MachineText(const char* subKey, const char* name, REGSAM view
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
         return std::string();
-    char text[16] = "";
+    char text[MAX_PATH] = "";
     DWORD type = 0, size = sizeof text - 1;
     LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
     RegCloseKey(key);
@@ -72,10 +74,10 @@ inline void Remove(const char* subKey, const char* name, REGSAM view) {
 
 } // namespace bitness
 
-// Records an Outlook of this bitness ("x86" or "x64") in the truth and in the places given
-// (OutlookKeyBitness, ClickToRunPlatform), after removing every earlier record; null
-// removes them all. False when a value could not be written.
-inline bool RecordOutlookBitness(const char* which, unsigned places) {
+namespace bitness {
+
+// The records alone (RecordOutlookBitness).
+inline bool RecordBitnessOnly(const char* which, unsigned places) {
     bitness::Remove(BitnessTruthKey, BitnessTruthValue, KEY_WOW64_64KEY);
     bitness::Remove(OutlookKey, "Bitness", KEY_WOW64_64KEY);
     bitness::Remove(OutlookKey, "Bitness", KEY_WOW64_32KEY);
@@ -89,6 +91,55 @@ inline bool RecordOutlookBitness(const char* which, unsigned places) {
     if (places & ClickToRunPlatform)
         written = bitness::SetText(ClickToRunKey, "Platform", which, KEY_WOW64_64KEY) && written;
     return written;
+}
+
+} // namespace bitness
+
+// Outlook's application class, registered for COM in HKEY_LOCAL_MACHINE\Software\Classes.
+const char OutlookClassKey[] = "SOFTWARE\\Classes\\CLSID\\{0006F033-0000-0000-C000-000000000046}";
+const char OutlookLocalServer[] = SANDBOX_DIRECTORY "OutlookStandin.exe";
+
+// Where Outlook's set-up registers its local server: in the registry view of Outlook's own
+// bitness, where a 32-bit client on 64-bit Windows finds a 64-bit Outlook too (COM looks in the
+// other view for a local server); in this process's own view while no bitness is recorded.
+inline REGSAM OutlookClassView() {
+    std::string bitness = RecordedOutlookBitness();
+    return bitness == "x64" ? KEY_WOW64_64KEY : bitness == "x86" ? KEY_WOW64_32KEY : 0;
+}
+
+namespace bitness {
+
+inline void RemoveLocalServer(REGSAM view) {
+    std::string key = std::string(OutlookClassKey) + "\\LocalServer32";
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), view, 0);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, OutlookClassKey, view, 0); // only when left empty
+}
+
+} // namespace bitness
+
+// Whether the stand-in is registered as Outlook's local server, in either view.
+inline bool OutlookLocalServerRegistered() {
+    std::string key = std::string(OutlookClassKey) + "\\LocalServer32";
+    return !MachineText(key.c_str(), "", KEY_WOW64_64KEY).empty() ||
+           !MachineText(key.c_str(), "", KEY_WOW64_32KEY).empty();
+}
+
+// The stand-in as Outlook's local server, in the view of the recorded bitness only.
+inline bool RegisterOutlookLocalServer() {
+    bitness::RemoveLocalServer(KEY_WOW64_64KEY);
+    bitness::RemoveLocalServer(KEY_WOW64_32KEY);
+    std::string key = std::string(OutlookClassKey) + "\\LocalServer32";
+    return bitness::SetText(key.c_str(), "", OutlookLocalServer, OutlookClassView());
+}
+
+// Records an Outlook of this bitness ("x86" or "x64") in the truth and in the places given
+// (OutlookKeyBitness, ClickToRunPlatform), after removing every earlier record; null
+// removes them all. A local server already registered moves to the view of the new bitness.
+// False when a value could not be written.
+inline bool RecordOutlookBitness(const char* which, unsigned places) {
+    bool registered = OutlookLocalServerRegistered();
+    bool written = bitness::RecordBitnessOnly(which, places);
+    return (!registered || RegisterOutlookLocalServer()) && written;
 }
 
 } // namespace sandbox

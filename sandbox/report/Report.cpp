@@ -57,9 +57,9 @@ void ShowShortcut(const char* what, int csidl) {
 
 int main() {
     std::printf("Files\n");
-    ListDirectory(SANDBOX_INSTALL_DIRECTORY);
-    std::printf("  %s: %s\n", SANDBOX_INSTALL_PARENT,
-                Exists(SANDBOX_INSTALL_PARENT) ? "present" : "(gone)");
+    ListDirectory(sandbox::InstallDirectory().c_str());
+    std::printf("  %s: %s\n", sandbox::InstallParent().c_str(),
+                Exists(sandbox::InstallParent()) ? "present" : "(gone)");
     std::printf("Registry\n");
     ShowKey(HKEY_LOCAL_MACHINE, "HKLM", SANDBOX_UNINSTALL_KEY);
     ShowKey(HKEY_CURRENT_USER, "HKCU", SANDBOX_SETTINGS_KEY);

@@ -25,10 +25,10 @@ void Check(bool ok, const char* what) {
     }
 }
 
-void WriteTextFile(const char* path, const char* text) {
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    Check(file != INVALID_HANDLE_VALUE, path);
+void WriteTextFile(const std::string& path, const char* text) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    Check(file != INVALID_HANDLE_VALUE, path.c_str());
     if (file == INVALID_HANDLE_VALUE)
         return;
     DWORD written;
@@ -62,7 +62,7 @@ void SetNumber(HKEY root, const char* subKey, const char* name, DWORD value) {
     RegCloseKey(key);
 }
 
-void MakeShortcut(int folder, const char* target) {
+void MakeShortcut(int folder, const std::string& target) {
     char path[MAX_PATH];
     Check(SHGetSpecialFolderPathA(nullptr, path, folder, TRUE) != FALSE, "special folder");
     std::strcat(path, "\\Plendrax.lnk");
@@ -72,7 +72,7 @@ void MakeShortcut(int folder, const char* target) {
     Check(SUCCEEDED(hr), "shell link");
     if (FAILED(hr))
         return;
-    link->SetPath(target);
+    link->SetPath(target.c_str());
     link->SetDescription("Plendrax");
     IPersistFile* file = nullptr;
     if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
@@ -85,19 +85,28 @@ void MakeShortcut(int folder, const char* target) {
 }
 
 void StageFiles() {
-    CreateDirectoryA(SANDBOX_INSTALL_PARENT, nullptr);
-    Check(CreateDirectoryA(SANDBOX_INSTALL_DIRECTORY, nullptr) != FALSE, "install directory");
-    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "Plendrax.chm", "Plendrax help\r\n");
-    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "UninstallPX.doc", "Plendrax: removing the form\r\n");
-    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "pad_file.xml", "<XML_DIZ_INFO/>\r\n");
-    WriteTextFile(SANDBOX_INSTALL_DIRECTORY "Setup.exe", "Plendrax set-up\r\n");
+    CreateDirectoryA(sandbox::InstallParent().c_str(), nullptr);
+    Check(CreateDirectoryA(sandbox::InstallDirectory().c_str(), nullptr) != FALSE,
+          "install directory");
+    WriteTextFile(sandbox::InstallDirectory() + "Plendrax.chm", "Plendrax help\r\n");
+    WriteTextFile(sandbox::InstallDirectory() + "UninstallPX.doc",
+                  "Plendrax: removing the form\r\n");
+    WriteTextFile(sandbox::InstallDirectory() + "pad_file.xml", "<XML_DIZ_INFO/>\r\n");
+    WriteTextFile(sandbox::InstallDirectory() + "Setup.exe", "Plendrax set-up\r\n");
     // Plendrax.exe is the recorder, copied in with the build's programs.
 
-    Check(CreateDirectoryA(SANDBOX_UNINSTALLER_DIRECTORY, nullptr) != FALSE, "uninstaller dir");
-    WriteTextFile(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc",
+    Check(CreateDirectoryA(sandbox::UninstallerDirectory().c_str(), nullptr) != FALSE,
+          "uninstaller dir");
+    WriteTextFile(sandbox::UninstallerDirectory() + "UninstallPX.doc",
                   "Plendrax: removing the form by hand\r\n");
     CreateDirectoryA(SANDBOX_DIRECTORY, nullptr);
     CreateDirectoryA(SANDBOX_LOG_DIRECTORY, nullptr);
+    // The same places for the scripts (sandbox/layout), as this process sees them.
+    WriteTextFile(SANDBOX_DIRECTORY "layout.txt",
+                  ("install_directory=" + sandbox::InstallDirectory() +
+                   "\nuninstaller=" + sandbox::Uninstaller() +
+                   "\nsystem_directory=" + sandbox::SystemDirectory() + "\n")
+                      .c_str());
 }
 
 void StageRegistry() {
@@ -106,8 +115,9 @@ void StageRegistry() {
     const REGSAM view = SANDBOX_MACHINE_VIEW;
     SetString(HKEY_LOCAL_MACHINE, key, "DisplayName", "Plendrax", view);
     SetString(HKEY_LOCAL_MACHINE, key, "UninstallString",
-              "\"" SANDBOX_UNINSTALLER "\" %" SANDBOX_INSTALL_DIRECTORY, view);
-    SetString(HKEY_LOCAL_MACHINE, key, "InstallLocation", SANDBOX_INSTALL_DIRECTORY, view);
+              ("\"" + sandbox::Uninstaller() + "\" %" + sandbox::InstallDirectory()).c_str(), view);
+    SetString(HKEY_LOCAL_MACHINE, key, "InstallLocation", sandbox::InstallDirectory().c_str(),
+              view);
     SetString(HKEY_LOCAL_MACHINE, key, "Publisher", "Corvenhalde", view);
 
     const char* settings = SANDBOX_SETTINGS_KEY;
@@ -133,7 +143,7 @@ void StageRegistry() {
 }
 
 void StageShortcuts() {
-    const char* target = SANDBOX_INSTALL_DIRECTORY "Plendrax.exe";
+    const std::string target = sandbox::InstallDirectory() + "Plendrax.exe";
     MakeShortcut(CSIDL_DESKTOPDIRECTORY, target);
     MakeShortcut(CSIDL_COMMON_PROGRAMS, target);
     // The user's own Start menu is not the uninstaller's on NT: this one must survive.
@@ -144,8 +154,7 @@ void StageShortcuts() {
 // application class as a local server, as users have Outlook, the registry's word that
 // Extended MAPI is installed, and the user's one mail profile, the default.
 void StageOutlook() {
-    const char* server = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\LocalServer32";
-    SetString(HKEY_CLASSES_ROOT, server, "", SANDBOX_DIRECTORY "OutlookStandin.exe");
+    Check(sandbox::RegisterOutlookLocalServer(), "Outlook's local server");
     SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows Messaging Subsystem", "MAPIX", "1");
     Check(sandbox::RecordMailProfile(sandbox::MailProfile::Default), "mail profile");
 }

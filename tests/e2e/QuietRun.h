@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-inline const std::string installDirectory = SANDBOX_INSTALL_DIRECTORY;
+inline const std::string installDirectory = sandbox::InstallDirectory();
 inline const std::string logs = "C:\\Logs\\";
 
 inline const char Profile[] = R"(store "Personal Folders" id=0A0B0C0D
@@ -74,8 +74,8 @@ inline std::vector<std::string> Traces() {
     };
     for (const char* file : ProductFiles)
         note(installDirectory + file, FileExists(installDirectory + file));
-    note(SANDBOX_INSTALL_DIRECTORY, FileExists(SANDBOX_INSTALL_DIRECTORY));
-    note(SANDBOX_INSTALL_PARENT, FileExists(SANDBOX_INSTALL_PARENT));
+    note(sandbox::InstallDirectory(), FileExists(sandbox::InstallDirectory()));
+    note(sandbox::InstallParent(), FileExists(sandbox::InstallParent()));
     note(SANDBOX_UNINSTALL_KEY, KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
     note(SANDBOX_SETTINGS_KEY, KeyExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY));
     note("Software\\Corvenhalde\\Plendrax",
@@ -86,8 +86,8 @@ inline std::vector<std::string> Traces() {
     note(ShortcutIn(CSIDL_COMMON_PROGRAMS), FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
     std::string own = ShortcutIn(CSIDL_PROGRAMS);
     note(own, FileExists(own));
-    note(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc",
-         FileExists(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc"));
+    note(sandbox::UninstallerDirectory() + "UninstallPX.doc",
+         FileExists(sandbox::UninstallerDirectory() + "UninstallPX.doc"));
     return traces;
 }
 
@@ -96,7 +96,7 @@ inline const std::vector<std::string> Installed = [] {
     for (const char* file : ProductFiles)
         traces.push_back(installDirectory + file + ": present");
     for (const std::string& other :
-         {std::string(SANDBOX_INSTALL_DIRECTORY), std::string(SANDBOX_INSTALL_PARENT),
+         {std::string(sandbox::InstallDirectory()), std::string(sandbox::InstallParent()),
           std::string(SANDBOX_UNINSTALL_KEY), std::string(SANDBOX_SETTINGS_KEY),
           std::string("Software\\Corvenhalde\\Plendrax"), std::string(SANDBOX_OTHER_PRODUCT_KEY)})
         traces.push_back(other + ": present");
@@ -153,7 +153,7 @@ inline size_t Count(const std::vector<std::string>& events, const std::string& e
 inline void CheckRemovalsLogged(const std::vector<std::string>& events) {
     for (const char* file : ProductFiles)
         CHECK(Count(events, "File " + installDirectory + file + ": removed") == 1);
-    CHECK(Count(events, "Directory " SANDBOX_INSTALL_PARENT "\\Plendrax: removed") == 1);
+    CHECK(Count(events, "Directory " + sandbox::InstallParent() + "\\Plendrax: removed") == 1);
     CHECK(Count(events, "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY ": removed") ==
           1);
     CHECK(Count(events, "Registry key HKEY_CURRENT_USER\\" SANDBOX_SETTINGS_KEY ": removed") == 1);

@@ -11,8 +11,8 @@
 // The staged uninstaller with the given command-line tail.
 inline RunOptions Uninstaller(const std::string& tail) {
     RunOptions options;
-    options.applicationPath = SANDBOX_UNINSTALLER;
-    options.commandLine = "\"" SANDBOX_UNINSTALLER "\" " + tail;
+    options.applicationPath = sandbox::Uninstaller();
+    options.commandLine = "\"" + sandbox::Uninstaller() + "\" " + tail;
     return options;
 }
 

@@ -55,12 +55,12 @@ struct Sentinels {
         Add("C:\\Apps\\PlendraxSetup.exe");
         Add("C:\\Apps\\PlendraxPlendrax.exe");
         Add("C:\\Apps\\Plendrax2\\Setup.exe");
-        Add("C:\\Program Files\\Corvenhalde\\PlendraxSetup.exe");
-        Add(SANDBOX_UNINSTALLER_DIRECTORY "keep.txt");
+        Add(sandbox::InstallParent() + "\\PlendraxSetup.exe");
+        Add(sandbox::UninstallerDirectory() + "keep.txt");
         if (stagedInstallation)
             for (const char* file : ProductFiles)
-                paths.push_back(std::string(SANDBOX_INSTALL_DIRECTORY) + file);
-        paths.push_back(SANDBOX_UNINSTALLER);
+                paths.push_back(std::string(sandbox::InstallDirectory()) + file);
+        paths.push_back(sandbox::Uninstaller());
         paths.push_back("C:\\windows\\system32\\kernel32.dll");
     }
     void Check() const {
@@ -80,7 +80,7 @@ void CheckGone(const std::string& directory) {
 
 TEST_CASE("tails: odd command-line tails reach the confirmation and, declined, change nothing") {
     Sentinels sentinels;
-    const std::string directory = SANDBOX_INSTALL_DIRECTORY;
+    const std::string directory = sandbox::InstallDirectory();
     std::vector<std::string> tails = {
         "\t %" + directory + " \t",        // blanks and tabs around
         "%\"" + directory + "\"",          // quotes inside
@@ -101,9 +101,9 @@ TEST_CASE("tails: odd command-line tails reach the confirmation and, declined, c
     // A quoted name with "%" straight behind it, and a tab between.
     for (const char* separator : {"", "\t"}) {
         RunOptions options;
-        options.applicationPath = SANDBOX_UNINSTALLER;
+        options.applicationPath = sandbox::Uninstaller();
         options.commandLine =
-            std::string("\"" SANDBOX_UNINSTALLER "\"") + separator + "%" + directory;
+            std::string("\"" + sandbox::Uninstaller() + "\"") + separator + "%" + directory;
         options.answerYes = false;
         CHECK(Run(options).confirmation.seen);
     }
@@ -174,7 +174,7 @@ TEST_CASE("root_relative: a drive root, a relative directory") {
     CHECK(run.final.seen);
     CHECK(FilesResult(run) == "Failed");
     CHECK(FileExists("C:\\windows"));
-    CHECK(FileExists("C:\\Program Files"));
+    CHECK(FileExists(sandbox::ProgramFiles()));
     CHECK(FileExists("C:\\Kept"));
 
     // Relative to the current directory; no separator is left for a directory above.
@@ -196,17 +196,17 @@ TEST_CASE("long_uninstaller_directory: the document that would not fit is not op
     REQUIRE(directory.size() == 249);
     MakeDirectories(directory);
     std::string exe = directory + "u.exe";
-    REQUIRE(CopyFileA(SANDBOX_UNINSTALLER, exe.c_str(), FALSE));
+    REQUIRE(CopyFileA(sandbox::Uninstaller().c_str(), exe.c_str(), FALSE));
     RunOptions options;
     options.applicationPath = exe;
-    options.commandLine = "\"" + exe + "\" %" SANDBOX_INSTALL_DIRECTORY;
+    options.commandLine = "\"" + exe + "\" %" + sandbox::InstallDirectory();
     RunResult run = Run(options);
     INFO(DescribeRun(run));
     CHECK(run.final.seen);
     CHECK(RecordedStarts().empty());
     CHECK(RestoreRequests().size() == 2);
     // The staged installation was the one given: it goes, the sentinels stay.
-    CheckGone(SANDBOX_INSTALL_DIRECTORY);
+    CheckGone(sandbox::InstallDirectory());
     sentinels.Check();
 }
 
@@ -233,7 +233,7 @@ TEST_CASE("outlook_ids: ids of odd length or no hex reach MAPI without harm") {
                           std::string(5001, '7') + " outlookstoreid=" + std::string(3000, 'Z') +
                           form + "\r\n";
     CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", profile);
-    RunResult run = Run(Uninstaller("%" SANDBOX_INSTALL_DIRECTORY));
+    RunResult run = Run(Uninstaller("%" + sandbox::InstallDirectory()));
     INFO(DescribeRun(run));
     CHECK(run.final.seen);
     for (const LabelState& label : run.finalLabels)

@@ -42,7 +42,8 @@ void Prepare(const std::string& profile, OutlookServer server = OutlookServer::L
 
 RunOptions FullRun() {
     RunOptions options;
-    options.commandLine = std::string("\"" SANDBOX_UNINSTALLER "\" %") + SANDBOX_INSTALL_DIRECTORY;
+    options.commandLine =
+        std::string("\"" + sandbox::Uninstaller() + "\" %") + sandbox::InstallDirectory();
     return options;
 }
 

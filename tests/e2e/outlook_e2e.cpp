@@ -106,11 +106,12 @@ Outcome RunScenario(const Scenario& scenario) {
     CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", scenario.profile);
 
     RunOptions options;
-    options.commandLine = std::string("\"" SANDBOX_UNINSTALLER "\" %") + SANDBOX_INSTALL_DIRECTORY;
+    options.commandLine =
+        std::string("\"" + sandbox::Uninstaller() + "\" %") + sandbox::InstallDirectory();
     if (scenario.planted) {
         CreateDirectoryA("C:\\cwd", nullptr);
         Plant("C:\\cwd\\");
-        Plant(SANDBOX_UNINSTALLER_DIRECTORY);
+        Plant(sandbox::UninstallerDirectory());
         options.currentDirectory = "C:\\cwd";
     }
     Outcome outcome;
@@ -204,7 +205,7 @@ std::string FolderLine(const Outcome& outcome, const std::string& name) {
 void CheckAllDone(const Outcome& outcome) {
     INFO(DescribeRun(outcome.run));
     CHECK(ReadLines(SANDBOX_LOG_DIRECTORY "planted.log").empty());
-    CHECK(FileExists(SANDBOX_UNINSTALLER_DIRECTORY "MAPI32.DLL"));
+    CHECK(FileExists(sandbox::UninstallerDirectory() + "MAPI32.DLL"));
     CHECK(RestoreRequests().size() == 2);
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
     CHECK(outcome.run.final.text == UninstallerString(IDS_UNINSTALLED));
@@ -234,7 +235,7 @@ void CheckAllDone(const Outcome& outcome) {
     CHECK(reset < firstItem);
     for (int id : {IDC_FILES_RESULT, IDC_REGISTRY_RESULT, IDC_SHORTCUT_RESULT})
         CHECK(LabelText(outcome.run, id) == "Done");
-    CHECK(!FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CHECK(!FileExists(sandbox::InstallDirectory()));
 }
 
 TEST_CASE("outlook_all_done: the Plendrax form is reset, the items converted, string 5") {
@@ -418,7 +419,7 @@ TEST_CASE("outlook_namespace_fails: stage Failed, nothing converted, string 8") 
 }
 
 TEST_CASE("outlook_files_fail: everything converted, a removal stage fails, string 3") {
-    CreateFileWithText(SANDBOX_INSTALL_DIRECTORY "My notes.txt", "keep me");
+    CreateFileWithText(sandbox::InstallDirectory() + "My notes.txt", "keep me");
     Outcome outcome = RunScenario(Scenario());
     INFO(DescribeRun(outcome.run));
     CHECK(LabelText(outcome.run, IDC_CONVERT_RESULT) == "Done");
@@ -426,7 +427,7 @@ TEST_CASE("outlook_files_fail: everything converted, a removal stage fails, stri
     CHECK(outcome.run.final.text == UninstallerString(IDS_NOT_ALL_REMOVED));
     CHECK(outcome.run.final.icon == MB_ICONEXCLAMATION);
     CHECK(outcome.documents.find("UninstallPX.doc") == std::string::npos);
-    CHECK(ReadWholeFile(SANDBOX_INSTALL_DIRECTORY "My notes.txt") == "keep me");
+    CHECK(ReadWholeFile(sandbox::InstallDirectory() + "My notes.txt") == "keep me");
     CHECK(ItemLines(outcome) == ConvertedItems);
     CheckReferences(outcome);
 }

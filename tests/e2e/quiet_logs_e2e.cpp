@@ -33,8 +33,9 @@ TEST_CASE("quiet_unwritable_log: a log that cannot be written changes nothing") 
     CHECK(RunQuiet("/quiet /log=" + writable + " %" + installDirectory) == 1603);
     std::vector<std::string> events = LogEvents(writable);
     CHECK(events.back() == "Exit code: 1603");
-    CHECK(CountContaining(events, "Directory " SANDBOX_INSTALL_PARENT "\\Plendrax: failed, "
-                                  "error 145: ") == 1);
+    CHECK(CountContaining(events, "Directory " + sandbox::InstallParent() +
+                                      "\\Plendrax: failed, "
+                                      "error 145: ") == 1);
     CHECK(Count(events, "Registry key HKEY_LOCAL_MACHINE\\" SANDBOX_UNINSTALL_KEY
                         ": kept while program files are left, so that Plendrax is still found "
                         "installed and a later run finishes the removal") == 1);
@@ -129,7 +130,7 @@ TEST_CASE("quiet_one_at_a_time: a quiet run exits 1618 while another run waits a
     CheckNothingTouched();
     // Once the run that held it has ended, the next quiet run goes ahead.
     CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
-    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CHECK_FALSE(FileExists(sandbox::InstallDirectory()));
     CHECK(LogEvents(DefaultLog()).back() == "Exit code: 0");
 }
 
@@ -168,7 +169,7 @@ TEST_CASE("quiet_interrupted: a run ended abruptly is finished by the next; logs
     SetEnvironmentVariableA("SANDBOX_SR_KILL", "end");
     CHECK(RunQuiet("/quiet %" + installDirectory) == 0xDEAD);
     SetEnvironmentVariableA("SANDBOX_SR_KILL", nullptr);
-    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CHECK_FALSE(FileExists(sandbox::InstallDirectory()));
     CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
     CheckAllGone();
     CHECK(LogEvents(DefaultLog()).back() == "Exit code: 0");

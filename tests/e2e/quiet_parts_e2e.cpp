@@ -7,6 +7,7 @@
 #include "tests/e2e/QuietRun.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,8 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     std::vector<std::string> events = LogEvents(quietLog);
     REQUIRE(events.size() > 2);
     CHECK(events[0] == "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
-    CHECK(events[1] == "Command line: \"" SANDBOX_UNINSTALLER "\" /QUIET /log=\"" + quietLog +
-                           "\" %" + installDirectory);
+    CHECK(events[1] == "Command line: \"" + sandbox::Uninstaller() + "\" /QUIET /log=\"" +
+                           quietLog + "\" %" + installDirectory);
     CheckStagesLogged(events, allDone);
     CheckRemovalsLogged(events);
     CHECK(Count(events, "Outlook reached") == 1);
@@ -248,7 +249,8 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
     CHECK_FALSE(Recorded("outlook.log"));
     std::vector<std::string> events = LogEvents(DefaultLog());
     CHECK(Count(events, "Plendrax is installed in another directory, and its programs are still "
-                        "there: " SANDBOX_INSTALL_PARENT "\\Plendrax") == 1);
+                        "there: " +
+                            sandbox::InstallParent() + "\\Plendrax") == 1);
     CHECK(Count(events, "Installation directory: C:\\Program Files\\Corvenhalde\\Elsewhere\\") ==
           1);
     // Either program alone still there is the installation all the same.
@@ -278,7 +280,11 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
                                 OPEN_EXISTING, 0, nullptr);
     REQUIRE(holder != INVALID_HANDLE_VALUE);
     // The same directory in another spelling is the installation directory all the same.
-    CHECK(RunQuiet("/quiet %c:/program files/CORVENHALDE/plendrax/") == 1603);
+    std::string spelling = installDirectory;
+    for (char& c : spelling)
+        c = c == '\\' ? '/' : char(std::tolower(static_cast<unsigned char>(c)));
+    spelling.replace(spelling.find("corvenhalde"), 11, "CORVENHALDE");
+    CHECK(RunQuiet("/quiet %" + spelling) == 1603);
     CloseHandle(holder);
     CHECK(FileExists(setup));
     CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));

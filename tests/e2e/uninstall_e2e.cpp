@@ -15,7 +15,7 @@
 
 namespace {
 
-const std::string installDirectory = SANDBOX_INSTALL_DIRECTORY;
+const std::string installDirectory = sandbox::InstallDirectory();
 
 const std::string text3 =
     "Not all of Plendrax's components were successfully removed. This could be because you do "
@@ -44,8 +44,8 @@ void CheckRegistryAndShortcutsRemoved() {
     CHECK_FALSE(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
     CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
     CHECK(FileExists(ShortcutIn(CSIDL_PROGRAMS)));
-    CHECK(FileExists(SANDBOX_UNINSTALLER));
-    CHECK(FileExists(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc"));
+    CHECK(FileExists(sandbox::Uninstaller()));
+    CHECK(FileExists(sandbox::UninstallerDirectory() + "UninstallPX.doc"));
     CHECK(FileExists("C:\\Program Files\\Common Files"));
 }
 
@@ -145,8 +145,8 @@ void CheckDocumentOpened() {
     std::vector<RecordedStart> starts = RecordedStarts();
     REQUIRE(starts.size() == 1);
     CHECK(starts[0].module == SANDBOX_RECORDER);
-    CHECK(starts[0].command == "\"" SANDBOX_RECORDER "\" \"" SANDBOX_UNINSTALLER_DIRECTORY
-                               "UninstallPX.doc\"");
+    CHECK(starts[0].command ==
+          "\"" SANDBOX_RECORDER "\" \"" + sandbox::UninstallerDirectory() + "UninstallPX.doc\"");
 }
 
 void CheckFinalBox(const RunResult& run, const std::string& text, int icon) {
@@ -190,8 +190,8 @@ TEST_CASE("full_run: every trace of the product goes and nothing else") {
 
     for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(installDirectory + file));
-    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
-    CHECK_FALSE(FileExists(SANDBOX_INSTALL_PARENT));
+    CHECK_FALSE(FileExists(sandbox::InstallDirectory()));
+    CHECK_FALSE(FileExists(sandbox::InstallParent()));
     CheckRegistryAndShortcutsRemoved();
     CheckRestorePointPair(run, 57);
     CheckDocumentOpened();
@@ -206,7 +206,7 @@ TEST_CASE("user_file: a file the user added survives and fails the files stage")
     for (const char* file : ProductFiles)
         CHECK_FALSE(FileExists(installDirectory + file));
     CHECK(ReadWholeFile(installDirectory + "My notes.txt") == "keep me");
-    CHECK(FileExists(SANDBOX_INSTALL_PARENT));
+    CHECK(FileExists(sandbox::InstallParent()));
     CheckRegistryAndShortcutsRemoved();
     CheckRestorePointPair(run, 57);
 }
@@ -217,7 +217,7 @@ TEST_CASE("second_run: with nothing left the files and shortcut stages fail") {
     RunResult first = Run(Uninstaller("%" + installDirectory));
     INFO(DescribeRun(first));
     CheckFinalLabels(first, "Failed", "Failed", "Done", "Done");
-    CHECK_FALSE(FileExists(SANDBOX_INSTALL_DIRECTORY));
+    CHECK_FALSE(FileExists(sandbox::InstallDirectory()));
     CheckRegistryAndShortcutsRemoved();
 
     RunResult run = Run(Uninstaller("%" + installDirectory));
@@ -233,8 +233,8 @@ TEST_CASE("companion: an empty command line starts plendrax.exe /Setup from the 
         CAPTURE(tail);
         DeleteFileA(SANDBOX_LOG_DIRECTORY "recorder.log");
         RunOptions options;
-        options.commandLine = std::string("\"" SANDBOX_UNINSTALLER "\"") + tail;
-        options.currentDirectory = SANDBOX_INSTALL_DIRECTORY;
+        options.commandLine = std::string("\"" + sandbox::Uninstaller() + "\"") + tail;
+        options.currentDirectory = sandbox::InstallDirectory();
         RunResult run = Run(options);
         CHECK_FALSE(run.confirmation.seen);
         CHECK_FALSE(run.progressSeen);
@@ -254,8 +254,8 @@ TEST_CASE("companion: an empty command line starts plendrax.exe /Setup from the 
 
 TEST_CASE("companion_missing: with no plendrax.exe in the current directory nothing happens") {
     RunOptions options;
-    options.commandLine = "\"" SANDBOX_UNINSTALLER "\"";
-    options.currentDirectory = SANDBOX_UNINSTALLER_DIRECTORY; // plendrax.exe is not here
+    options.commandLine = "\"" + sandbox::Uninstaller() + "\"";
+    options.currentDirectory = sandbox::UninstallerDirectory(); // plendrax.exe is not here
     RunResult run = Run(options);
     CHECK_FALSE(run.confirmation.seen);
     Sleep(0);
@@ -323,7 +323,7 @@ TEST_CASE("long_directory: a directory too long for the paths is refused whole")
 }
 
 TEST_CASE("missing_document: a document that cannot be opened is passed over") {
-    REQUIRE(DeleteFileA(SANDBOX_UNINSTALLER_DIRECTORY "UninstallPX.doc"));
+    REQUIRE(DeleteFileA((sandbox::UninstallerDirectory() + "UninstallPX.doc").c_str()));
     RunResult run = Run(Uninstaller("%" + installDirectory));
     INFO(DescribeRun(run));
     CheckFinalBox(run, text8, MB_ICONEXCLAMATION);

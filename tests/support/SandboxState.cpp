@@ -98,11 +98,11 @@ void RegisterOutlookStandin(OutlookServer server) {
     const std::string key = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\";
     if (server == OutlookServer::Local) {
         RegDeleteKeyA(HKEY_CLASSES_ROOT, (key + "InprocServer32").c_str());
-        SetStringValue(HKEY_CLASSES_ROOT, key + "LocalServer32", nullptr,
-                       SANDBOX_DIRECTORY "OutlookStandin.exe");
+        sandbox::RegisterOutlookLocalServer();
         return;
     }
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, (key + "LocalServer32").c_str());
+    sandbox::bitness::RemoveLocalServer(KEY_WOW64_64KEY);
+    sandbox::bitness::RemoveLocalServer(KEY_WOW64_32KEY);
     SetStringValue(HKEY_CLASSES_ROOT, key + "InprocServer32", nullptr,
                    SANDBOX_DIRECTORY "OutlookStandin.dll");
     SetStringValue(HKEY_CLASSES_ROOT, key + "InprocServer32", "ThreadingModel", "Apartment");
@@ -155,7 +155,8 @@ const char* OtherBitness() {
 }
 
 std::string UninstallerString(UINT id) {
-    HMODULE module = LoadLibraryExA(SANDBOX_UNINSTALLER, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module =
+        LoadLibraryExA(sandbox::Uninstaller().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module == nullptr)
         return "<no uninstaller>";
     char text[1000] = "";
