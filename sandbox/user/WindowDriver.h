@@ -93,7 +93,9 @@ bool WaitForExit(PROCESS_INFORMATION& process, DWORD timeoutMs, DWORD& exitCode)
 std::vector<HWND> WindowsOf(DWORD process); // the process's top-level windows
 std::vector<HWND> DialogsOf(DWORD process); // the process's top-level dialogs
 bool IsMessageBox(HWND dialog);             // has the message text control 0xFFFF
-void Press(HWND box, int id);               // clicks the box's button id
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
+void Press(HWND box, int id); // clicks the box's button id
 
 // Text form of a run, for the demo and for failed tests.
 std::string DescribeRun(const RunResult& run);
