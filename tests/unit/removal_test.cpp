@@ -235,11 +235,14 @@ struct Reported {
     HKEY root;
     std::string location, name;
     DWORD error;
+    TraceFate fate = TraceFate::Tried;
 };
 std::vector<Reported> reports;
 
-void Collect(Trace trace, HKEY root, const char* location, const char* name, DWORD error) {
-    reports.push_back({trace, root, location ? location : "<none>", name ? name : "<none>", error});
+void Collect(Trace trace, HKEY root, const char* location, const char* name, DWORD error,
+             TraceFate fate) {
+    reports.push_back(
+        {trace, root, location ? location : "<none>", name ? name : "<none>", error, fate});
 }
 
 void CheckReports(const std::vector<Reported>& expected) {
@@ -251,6 +254,7 @@ void CheckReports(const std::vector<Reported>& expected) {
         CHECK(reports[n].location == expected[n].location);
         CHECK(reports[n].name == expected[n].name);
         CHECK(reports[n].error == expected[n].error);
+        CHECK(int(reports[n].fate) == int(expected[n].fate));
     }
     reports.clear();
 }
@@ -265,13 +269,14 @@ TEST_CASE("every trace a stage acts on is reported with the error code of its ow
     Touch(directory + "\\notes.txt");
     std::string installDirectory = directory + "\\";
     CHECK_FALSE(RemoveProgramFiles(installDirectory.c_str()));
-    CheckReports({{Trace::File, nullptr, installDirectory, "Plendrax.chm", 0},
-                  {Trace::File, nullptr, installDirectory, "UninstallPX.doc", 0},
-                  {Trace::File, nullptr, installDirectory, "pad_file.xml", 0},
-                  {Trace::File, nullptr, installDirectory, "Plendrax.exe", 0},
-                  {Trace::File, nullptr, installDirectory, "Setup.exe", ERROR_FILE_NOT_FOUND},
-                  {Trace::Directory, nullptr, directory, "<none>", ERROR_DIR_NOT_EMPTY},
-                  {Trace::Directory, nullptr, "C:\\t11", "<none>", ERROR_DIR_NOT_EMPTY}});
+    CheckReports(
+        {{Trace::File, nullptr, installDirectory, "Plendrax.chm", 0},
+         {Trace::File, nullptr, installDirectory, "UninstallPX.doc", 0},
+         {Trace::File, nullptr, installDirectory, "pad_file.xml", 0},
+         {Trace::File, nullptr, installDirectory, "Plendrax.exe", 0},
+         {Trace::File, nullptr, installDirectory, "Setup.exe", ERROR_FILE_NOT_FOUND},
+         {Trace::Directory, nullptr, directory, "<none>", ERROR_DIR_NOT_EMPTY, TraceFate::NotEmpty},
+         {Trace::Directory, nullptr, "C:\\t11", "<none>", ERROR_DIR_NOT_EMPTY, TraceFate::Kept}});
     // Paths that are not tried are reported as too long, whole directories as refused.
     std::string padded(300, 'x');
     CHECK_FALSE(DeleteInstalledFile(padded.c_str(), "Setup.exe"));
