@@ -47,10 +47,10 @@ inline void StageOutlook(bool extendedMapi, const std::string& profile = Profile
     REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", profile));
 }
 
-// Runs the staged uninstaller with tail while watching its windows; none may appear.
-inline DWORD RunQuiet(const std::string& tail) {
-    WindowWatch watch = RunWatchingWindows(Uninstaller(tail));
-    CAPTURE(tail);
+// Runs the staged uninstaller as options say while watching its windows; none may appear.
+inline DWORD RunQuiet(const RunOptions& options) {
+    WindowWatch watch = RunWatchingWindows(options);
+    CAPTURE(options.commandLine);
     REQUIRE(watch.started);
     CHECK_FALSE(watch.timedOut);
     REQUIRE(watch.exited);
@@ -62,6 +62,15 @@ inline DWORD RunQuiet(const std::string& tail) {
     // Outlook's local server ends by itself, having written its part of the profile.
     CHECK(OutlookServersGone(2000));
     return watch.exitCode;
+}
+
+inline DWORD RunQuiet(const std::string& tail) {
+    return RunQuiet(Uninstaller(tail));
+}
+
+// A path as Windows lists its deletion at restart (PendingAtRestart).
+inline std::string AtRestart(const std::string& path) {
+    return "\\??\\" + path;
 }
 
 // Whether each of the product's traces, and what lies around them, is there.
