@@ -334,7 +334,8 @@ void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DW
         LogLine("%s: %salready scheduled for deletion at restart%s", what, inUse, once);
         break;
     case TraceFate::NotScheduled:
-        LogLine("%s: in use, and scheduling its deletion at restart failed, %s", what, reason);
+        LogLine("%s: %sscheduling its deletion at restart failed, %s", what,
+                trace == Trace::File ? "in use, and " : "", reason);
         break;
     }
 }
