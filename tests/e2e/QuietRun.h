@@ -10,6 +10,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,15 @@ inline std::vector<std::string> LogEvents(const std::string& path) {
         events.push_back(line.substr(30));
     }
     return events;
+}
+
+// The events of the log's last unattended run.
+inline std::vector<std::string> LastRunEvents(const std::string& path) {
+    std::vector<std::string> events = LogEvents(path);
+    auto header = std::find(events.rbegin(), events.rend(),
+                            "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
+    REQUIRE(header != events.rend());
+    return std::vector<std::string>(header.base() - 1, events.end());
 }
 
 // The log keeps one event on one line: a message's line feeds become blanks.

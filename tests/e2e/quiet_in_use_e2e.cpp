@@ -7,7 +7,6 @@
 
 #include "tests/e2e/QuietRun.h"
 
-#include <algorithm>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -22,15 +21,6 @@ const std::string installDirectoryItself = sandbox::InstallParent() + "\\Plendra
 const std::vector<std::string> bothScheduled = {AtRestart(plendraxExe), AtRestart(setupExe),
                                                 AtRestart(installDirectoryItself),
                                                 AtRestart(sandbox::InstallParent())};
-
-// The events of the log's last run.
-std::vector<std::string> LastRun(const std::string& log) {
-    std::vector<std::string> events = LogEvents(log);
-    auto header = std::find(events.rbegin(), events.rend(),
-                            "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
-    REQUIRE(header != events.rend());
-    return std::vector<std::string>(header.base() - 1, events.end());
-}
 
 } // namespace
 
@@ -107,7 +97,7 @@ TEST_CASE("quiet_in_use: files in use are deleted at restart, 3010, nothing twic
         c = c == '\\' ? '/' : char(std::tolower(static_cast<unsigned char>(c)));
     CHECK(RunQuiet("/quiet /scope=machine %" + spelling) == ERROR_SUCCESS_REBOOT_REQUIRED);
     CHECK(PendingAtRestart() == bothScheduled);
-    events = LastRun(DefaultLog());
+    events = LastRunEvents(DefaultLog());
     CHECK(CountContaining(events, "already scheduled for deletion at restart") == 4);
     CHECK(CountContaining(events, "not the installation directory") == 0);
     CHECK(events.back() == "Exit code: 3010");
@@ -118,7 +108,7 @@ TEST_CASE("quiet_in_use: files in use are deleted at restart, 3010, nothing twic
     CHECK(RunQuiet("/quiet /scope=machine %" + installDirectory) == ERROR_SUCCESS_REBOOT_REQUIRED);
     CHECK_FALSE(FileExists(setupExe));
     CHECK(PendingAtRestart() == bothScheduled);
-    events = LastRun(DefaultLog());
+    events = LastRunEvents(DefaultLog());
     CHECK(Count(events, "File " + setupExe + ": removed") == 1);
     CHECK(CountContaining(events, "already scheduled for deletion at restart") == 3);
     CHECK(Count(events, "A restart completes the removal: 3 paths are scheduled for deletion at "

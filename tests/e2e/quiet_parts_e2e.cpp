@@ -365,7 +365,7 @@ TEST_CASE("quiet_uac_split: not elevated, an interactive run hands the machine's
     CHECK(FileExists(setup));
     // The copy belongs to the interactive run, which tells the person: it schedules nothing.
     CHECK(PendingAtRestart().empty());
-    child = LogEvents(childLog);
+    child = LastRunEvents(childLog);
     CHECK(CountContaining(child, "File " + setup + ": failed, error 32: ") == 1);
     CHECK(Count(child, "A program file in use is not scheduled for deletion at restart: "
                        "/noschedule is given") == 1);
