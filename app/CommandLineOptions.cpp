@@ -24,6 +24,10 @@ bool IsQuietWord(const char* word) {
     return StartsWithIgnoringCase(word, "/quiet") && EndsWord(word[6]);
 }
 
+bool IsNoScheduleWord(const char* word) {
+    return StartsWithIgnoringCase(word, "/noschedule") && EndsWord(word[11]);
+}
+
 // "/log" alone is the log option without its path, which is malformed, not unknown.
 bool IsLogWord(const char* word) {
     return StartsWithIgnoringCase(word, "/log") && (word[4] == '=' || EndsWord(word[4]));
@@ -137,6 +141,11 @@ struct Parser {
                     Problem("/quiet is given twice", p, p + 6);
                 options.quiet = true;
                 p += 6;
+            } else if (IsNoScheduleWord(p)) {
+                if (options.noSchedule)
+                    Problem("/noschedule is given twice", p, p + 11);
+                options.noSchedule = true;
+                p += 11;
             } else if (IsLogWord(p)) {
                 p = LogOption(p);
             } else if (IsScopeWord(p)) {
@@ -159,12 +168,16 @@ CommandLineOptions ParseCommandLineTail(const char* tail) {
     } else if (tail[0] == '%') {
         options.action = TailAction::Uninstall;
         options.installDirectory = tail + 1;
-    } else if (IsQuietWord(tail) || IsLogWord(tail) || IsScopeWord(tail)) {
+    } else if (IsQuietWord(tail) || IsLogWord(tail) || IsScopeWord(tail) ||
+               IsNoScheduleWord(tail)) {
         Parser parser{options};
         parser.Run(tail);
-        // A part alone is for unattended runs: a person always removes both.
+        // A part alone is for unattended runs: a person always removes both, and is told of a
+        // file in use.
         if (options.scopeGiven && !options.quiet)
             parser.Problem("/scope goes only with /quiet", tail, tail);
+        if (options.noSchedule && !options.quiet)
+            parser.Problem("/noschedule goes only with /quiet", tail, tail);
         options.action = options.problem == nullptr ? TailAction::Uninstall : TailAction::Malformed;
     }
     return options;

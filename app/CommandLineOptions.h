@@ -26,6 +26,8 @@ struct CommandLineOptions {
     bool quiet = false;
     RunScope scope = RunScope::Both; // /scope=machine or /scope=user, only with /quiet
     bool scopeGiven = false;
+    // /noschedule, only with /quiet: a file in use is left, not deleted at the next restart.
+    bool noSchedule = false;
     TailText logPath;                       // /log=PATH, quotes removed; empty when not given
     const char* installDirectory = nullptr; // Uninstall: everything after the "%"
     // Malformed: why (plain English for the log) and the word concerned, when there is one.
@@ -34,7 +36,7 @@ struct CommandLineOptions {
 };
 
 // Options come before the "%", separated by blanks or tabs, each at most once, matched without
-// regard to case: /quiet, /log=PATH (PATH in double quotes when it holds blanks) and
-// /scope=machine|user (with /quiet only). A tail that starts with "%" is taken exactly as
-// before: nothing after the "%" is an option.
+// regard to case: /quiet, /log=PATH (PATH in double quotes when it holds blanks),
+// /scope=machine|user and /noschedule (these two with /quiet only). A tail that starts with "%" is
+// taken exactly as before: nothing after the "%" is an option.
 CommandLineOptions ParseCommandLineTail(const char* tail);

@@ -109,7 +109,8 @@ bool RunElevated(const char* program, const char* parameters, HWND owner, DWORD&
 
 MachinePartResult RunMachinePartElevated(const char* installDirectory,
                                          const MachinePartHandOff& handOff, HWND owner) {
-    std::string parameters = "/quiet /scope=machine ";
+    // The copy belongs to this run, which tells a person of a file in use: it schedules nothing.
+    std::string parameters = "/quiet /scope=machine /noschedule ";
     bool startable = handOff.program[0] != '\0';
     try {
         if (handOff.childLog[0] != '\0')

@@ -41,6 +41,7 @@ MachinePartResult JudgeMachinePart(const MachineTraces& before, const MachineTra
 bool RunElevated(const char* program, const char* parameters, HWND owner, DWORD& exitCodeOrError);
 
 // All of it: looks, lets go of the machine-wide lock, runs the copy with
-// "/quiet /scope=machine /log=PATH %<installDirectory>", looks again, and logs what happened.
+// "/quiet /scope=machine /noschedule /log=PATH %<installDirectory>", looks again, and logs what
+// happened.
 MachinePartResult RunMachinePartElevated(const char* installDirectory,
                                          const MachinePartHandOff& handOff, HWND owner);

@@ -126,7 +126,13 @@ int RunHoldingLocks(const CommandLineOptions& options, const RunContext& context
         LogLine("The directory given is not the installation directory: nothing was touched");
         return ERROR_INVALID_PARAMETER;
     }
-    return UnattendedUninstallRun(options.installDirectory, parts);
+    // Scheduling a deletion at restart needs an administrator; the copy of an interactive run
+    // (/noschedule) leaves a file in use for the person to be told of.
+    bool atRestart = context.elevated && !options.noSchedule;
+    if (parts.machine && !atRestart)
+        LogLine("A program file in use is not scheduled for deletion at restart: %s",
+                options.noSchedule ? "/noschedule is given" : "this run is not elevated");
+    return UnattendedUninstallRun(options.installDirectory, parts, atRestart);
 }
 
 int Uninstall(const CommandLineOptions& options) {

@@ -276,7 +276,8 @@ void LogFailure(const char* what, DWORD error, bool hresult) {
     LogLine("%s: failed, %s", what, reason);
 }
 
-void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DWORD error) {
+void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DWORD error,
+              TraceFate fate) {
     if (logFile == INVALID_HANDLE_VALUE)
         return;
     if (trace == Trace::Shortcut && location == nullptr) {
@@ -302,12 +303,41 @@ void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DW
                loc);
         break;
     }
-    if (error == 0)
-        LogLine("%s: removed", what);
-    else if (TraceGone(error))
-        LogLine("%s: not present", what);
-    else
-        LogFailure(what, error);
+    if (fate == TraceFate::Tried && TraceGone(error)) {
+        LogLine("%s: %s", what, error == 0 ? "removed" : "not present");
+        return;
+    }
+    char reason[600];
+    FormatWindowsError(error, false, reason, sizeof reason);
+    // A file in use says how; a directory is in the way only of what is in it.
+    char inUse[640] = "";
+    if (trace == Trace::File)
+        Format(inUse, sizeof inUse, "in use%s (%s), ",
+               error == ERROR_ACCESS_DENIED ? ", a running program" : "", reason);
+    const char* once = trace == Trace::File ? "" : ", once what is in it is gone";
+    switch (fate) {
+    case TraceFate::Tried:
+        LogLine("%s: failed, %s", what, reason);
+        break;
+    case TraceFate::Kept:
+        LogLine("%s: kept, it is not empty: it goes only with the last of its contents", what);
+        break;
+    case TraceFate::NotEmpty:
+        LogLine("%s: kept, it is not empty: what is in it is not Plendrax's or could not be "
+                "removed",
+                what);
+        break;
+    case TraceFate::Scheduled:
+        LogLine("%s: %sscheduled for deletion at restart%s", what, inUse, once);
+        break;
+    case TraceFate::AlreadyScheduled:
+        LogLine("%s: %salready scheduled for deletion at restart%s", what, inUse, once);
+        break;
+    case TraceFate::NotScheduled:
+        LogLine("%s: %sscheduling its deletion at restart failed, %s", what,
+                trace == Trace::File ? "in use, and " : "", reason);
+        break;
+    }
 }
 
 void LogExitCode(int exitCode) {

@@ -34,7 +34,8 @@ void LogText(const char* label, const char* text, size_t length);
 // The header of a run: version, kind of run, the whole command line, and who runs it where.
 void LogRunHeader(const char* kind, const RunContext& context);
 // The reporter the removal stages are given while a log is open.
-void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DWORD error);
+void LogTrace(Trace trace, HKEY root, const char* location, const char* name, DWORD error,
+              TraceFate fate);
 // "<what>: failed, error N: <the system's message>"; an HRESULT is written in hexadecimal.
 void LogFailure(const char* what, DWORD error, bool hresult = false);
 void LogExitCode(int exitCode);

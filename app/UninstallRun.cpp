@@ -108,7 +108,7 @@ void LoadMessage(UINT stringId, char (&text)[500]) {
 // The stages in their order, the removal inside the restore point bracket, each doing the
 // parts of it the run does.
 int RunStages(const char* installDirectory, bool watched, RunParts parts,
-              const MachinePartHandOff* handOff = nullptr) {
+              const MachinePartHandOff* handOff = nullptr, bool atRestartWhenInUse = false) {
     Sequence run{watched};
     if (watched)
         StartProgressWindow();
@@ -139,7 +139,7 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts,
     if (machineHere)
         BeginRestorePoint();
 
-    long left = TracesLeft;
+    long left = TracesLeft, scheduled = TracesScheduled;
     MachinePartResult elevatedCopy;
     if (handOff != nullptr) {
         StageStarts(2);
@@ -147,12 +147,15 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts,
         StageEnds(run, 2, elevatedCopy.programFiles, IDC_FILES_RESULT);
     } else if (parts.machine) {
         StageStarts(2);
-        StageEnds(run, 2, Judged(run, RemoveProgramFiles(installDirectory), left),
+        StageEnds(run, 2,
+                  Judged(run, RemoveProgramFiles(installDirectory, atRestartWhenInUse), left),
                   IDC_FILES_RESULT);
     } else {
         StageNotInThisRun(2, "the machine's part");
     }
+    // What is scheduled for deletion at restart is not left: nothing will be after the restart.
     bool programFilesLeft = TracesLeft != left;
+    long restartDeletions = TracesScheduled - scheduled;
     NextStage(run, IDC_REGISTRY_STAGE);
 
     left = TracesLeft;
@@ -199,9 +202,16 @@ int RunStages(const char* installDirectory, bool watched, RunParts parts,
     if (watched)
         MessageBoxA(nullptr, text, caption, message.iconFlag);
 
+    if (restartDeletions > 0)
+        LogLine(run.failure ? "%ld paths are scheduled for deletion at restart (named above); the "
+                              "removal is not complete without what failed"
+                            : "A restart completes the removal: %ld paths are scheduled for "
+                              "deletion at restart (named above)",
+                restartDeletions);
+
     if (machineHere)
         EndRestorePoint();
-    return UnattendedExitCode(run.failure, run.manualSteps);
+    return UnattendedExitCode(run.failure, run.manualSteps, restartDeletions > 0);
 }
 
 } // namespace
@@ -222,9 +232,13 @@ bool UninstallDocumentPath(char (&path)[MAX_PATH]) {
     return true;
 }
 
-int UnattendedExitCode(bool failure, bool manualSteps) {
+int UnattendedExitCode(bool failure, bool manualSteps, bool restartPending) {
     if (failure)
         return ERROR_INSTALL_FAILURE;
+    // A restart still to come outweighs the forms: a deployment tool must know of it, and the
+    // log tells a person of both.
+    if (restartPending)
+        return ERROR_SUCCESS_REBOOT_REQUIRED;
     return manualSteps ? ExitManualStepsLeft : ERROR_SUCCESS;
 }
 
@@ -241,6 +255,6 @@ void UninstallRun(const char* installDirectory, const MachinePartHandOff* handOf
     RunStages(installDirectory, true, RunParts(), handOff);
 }
 
-int UnattendedUninstallRun(const char* installDirectory, RunParts parts) {
-    return RunStages(installDirectory, false, parts);
+int UnattendedUninstallRun(const char* installDirectory, RunParts parts, bool atRestartWhenInUse) {
+    return RunStages(installDirectory, false, parts, nullptr, atRestartWhenInUse);
 }

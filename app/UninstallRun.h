@@ -22,10 +22,13 @@ bool UninstallDocumentPath(char (&path)[MAX_PATH]);
 void UninstallRun(const char* installDirectory, const MachinePartHandOff* handOff = nullptr);
 
 // The same four stages, or the parts of them that parts names, with no window of any kind, no
-// pause and no document; each stage judged by what it left of the product. Returns the exit
-// code.
-int UnattendedUninstallRun(const char* installDirectory, RunParts parts);
+// pause and no document; each stage judged by what it left of the product. With
+// atRestartWhenInUse (elevated, and not the copy of an interactive run), the machine's part
+// schedules a program file in use for deletion at the next restart. Returns the exit code.
+int UnattendedUninstallRun(const char* installDirectory, RunParts parts,
+                           bool atRestartWhenInUse = false);
 
 // The exit codes of an unattended run. The interactive run always exits with 0.
 const int ExitManualStepsLeft = 1; // done, but the Outlook default forms are left for a person
-int UnattendedExitCode(bool failure, bool manualSteps);
+// 3010 (ERROR_SUCCESS_REBOOT_REQUIRED) when nothing failed but a restart completes the removal.
+int UnattendedExitCode(bool failure, bool manualSteps, bool restartPending = false);

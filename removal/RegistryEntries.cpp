@@ -48,9 +48,25 @@ void DeleteValues(HKEY root, const char* subKey, const char* const (&names)[N]) 
     RegCloseKey(key);
 }
 
+bool HasSubkeys(HKEY root, const char* subKey) {
+    HKEY key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE | ViewOf(root), &key) != ERROR_SUCCESS)
+        return false;
+    DWORD subkeys = 0;
+    bool has = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+               subkeys > 0;
+    RegCloseKey(key);
+    return has;
+}
+
+// A key with subkeys is not deleted (Windows answers access denied): it is kept, not failed.
 void DeleteKey(HKEY root, const char* subKey, bool productTrace = true) {
-    ReportTrace(Trace::RegistryKey, root, subKey, nullptr, DeleteRegistryKey(root, subKey),
-                productTrace);
+    LONG error = DeleteRegistryKey(root, subKey);
+    TraceFate fate = TraceFate::Tried;
+    if (!TraceGone(DWORD(error)) && HasSubkeys(root, subKey))
+        fate = productTrace ? TraceFate::NotEmpty : TraceFate::Kept;
+    ReportTrace(Trace::RegistryKey, root, subKey, nullptr, DWORD(error), productTrace, fate);
 }
 
 } // namespace

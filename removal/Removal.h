@@ -2,7 +2,10 @@
 #include <windows.h>
 
 // The three removal stages. Each reports by its result alone.
-bool RemoveProgramFiles(const char* installDirectory);
+// With atRestartWhenInUse (an elevated unattended run of the machine's part), a program file in
+// use is scheduled for deletion at the next restart, and the installation directory and the one
+// above after it, each when nothing but what is scheduled would be left in it.
+bool RemoveProgramFiles(const char* installDirectory, bool atRestartWhenInUse = false);
 bool RemoveRegistryEntries();
 bool RemoveShortcuts();
 

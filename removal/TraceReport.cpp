@@ -2,3 +2,4 @@
 
 TraceReporter RemovalTraceReporter = nullptr;
 long TracesLeft = 0;
+long TracesScheduled = 0;

@@ -10,6 +10,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -47,11 +48,11 @@ inline void StageOutlook(bool extendedMapi, const std::string& profile = Profile
     REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", profile));
 }
 
-// Runs the staged uninstaller with tail while watching its windows; none may appear, of its own
-// or of an Outlook it starts. Afterwards no Outlook is left running, unless one already was.
-inline DWORD RunQuiet(const std::string& tail, bool outlookWasRunning = false) {
-    WindowWatch watch = RunWatchingWindows(Uninstaller(tail));
-    CAPTURE(tail);
+// Runs the staged uninstaller as options say while watching its windows; none may appear, of its
+// own or of an Outlook it starts. Afterwards no Outlook is left running, unless one already was.
+inline DWORD RunQuiet(const RunOptions& options, bool outlookWasRunning = false) {
+    WindowWatch watch = RunWatchingWindows(options);
+    CAPTURE(options.commandLine);
     REQUIRE(watch.started);
     CHECK_FALSE(watch.timedOut);
     REQUIRE(watch.exited);
@@ -64,6 +65,15 @@ inline DWORD RunQuiet(const std::string& tail, bool outlookWasRunning = false) {
     if (!outlookWasRunning)
         CHECK(OutlookServersGone(2000));
     return watch.exitCode;
+}
+
+inline DWORD RunQuiet(const std::string& tail, bool outlookWasRunning = false) {
+    return RunQuiet(Uninstaller(tail), outlookWasRunning);
+}
+
+// A path as Windows lists its deletion at restart (PendingAtRestart).
+inline std::string AtRestart(const std::string& path) {
+    return "\\??\\" + path;
 }
 
 // Whether each of the product's traces, and what lies around them, is there.
@@ -132,6 +142,15 @@ inline std::vector<std::string> LogEvents(const std::string& path) {
         events.push_back(line.substr(30));
     }
     return events;
+}
+
+// The events of the log's last unattended run.
+inline std::vector<std::string> LastRunEvents(const std::string& path) {
+    std::vector<std::string> events = LogEvents(path);
+    auto header = std::find(events.rbegin(), events.rend(),
+                            "==== Plendrax Uninstall 1.0.0.0: unattended removal ====");
+    REQUIRE(header != events.rend());
+    return std::vector<std::string>(header.base() - 1, events.end());
 }
 
 // The log keeps one event on one line: a message's line feeds become blanks.

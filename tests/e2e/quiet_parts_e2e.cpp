@@ -273,7 +273,8 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
           1);
     CHECK(Count(events, "Stage 1 of 4, Outlook conversion: failed") == 1);
 
-    // A program file held open by another process: the entry stays for the retry.
+    // A program file held open by another process. Told not to schedule it, the run leaves it
+    // and the entry stays for the retry.
     StageOutlook(true);
     std::string setup = installDirectory + "Setup.exe";
     HANDLE holder = CreateFileA(setup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -284,11 +285,23 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
     for (char& c : spelling)
         c = c == '\\' ? '/' : char(std::tolower(static_cast<unsigned char>(c)));
     spelling.replace(spelling.find("corvenhalde"), 11, "CORVENHALDE");
-    CHECK(RunQuiet("/quiet %" + spelling) == 1603);
-    CloseHandle(holder);
+    CHECK(RunQuiet("/quiet /noschedule %" + spelling) == 1603);
     CHECK(FileExists(setup));
+    CHECK(PendingAtRestart().empty());
     CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
     CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
+    CHECK(Count(LogEvents(DefaultLog()), "A program file in use is not scheduled for deletion at "
+                                         "restart: /noschedule is given") == 1);
+    // As deployment tools run it: scheduled for deletion at restart with the directories, the
+    // entry removed, 3010.
+    CHECK(RunQuiet("/quiet %" + installDirectory) == ERROR_SUCCESS_REBOOT_REQUIRED);
+    CHECK(PendingAtRestart() ==
+          std::vector<std::string>{AtRestart(setup),
+                                   AtRestart(sandbox::InstallParent() + "\\Plendrax"),
+                                   AtRestart(sandbox::InstallParent())});
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
+    // Free by the retry: deleted at once, 0; what is scheduled finds nothing at the restart.
+    CloseHandle(holder);
     CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
     CheckAllGone();
 
@@ -323,7 +336,7 @@ TEST_CASE("quiet_uac_split: not elevated, an interactive run hands the machine's
     std::vector<std::string> child = LogEvents(childLog);
     CHECK(Count(child, "==== Plendrax Uninstall 1.0.0.0: unattended removal ====") == 1);
     CHECK(CountContaining(child, "Command line: ",
-                          " /quiet /scope=machine /log=\"" + childLog + "\" %" +
+                          " /quiet /scope=machine /noschedule /log=\"" + childLog + "\" %" +
                               installDirectory) == 1);
     CHECK(Count(child, "Restore point begin request: succeeded, sequence number 57") == 1);
     CHECK(Count(child, "File " + installDirectory + "Setup.exe: removed") == 1);
@@ -352,10 +365,25 @@ TEST_CASE("quiet_uac_split: not elevated, an interactive run hands the machine's
                                 OPEN_EXISTING, 0, nullptr);
     REQUIRE(holder != INVALID_HANDLE_VALUE);
     CheckFullRunWindows(Run(asStarted), "Failed");
+    CHECK(FileExists(setup));
+    // The copy belongs to the interactive run, which tells the person: it schedules nothing.
+    CHECK(PendingAtRestart().empty());
+    child = LastRunEvents(childLog);
+    CHECK(CountContaining(child, "File " + setup + ": failed, error 32: ") == 1);
+    CHECK(Count(child, "A program file in use is not scheduled for deletion at restart: "
+                       "/noschedule is given") == 1);
+    CHECK(child.back() == "Exit code: 1603");
+    CHECK(LogEvents(parentLog).back() == "Exit code: 0");
+    // Nor does an elevated interactive run: as it always was.
+    CloseHandle(holder);
+    Restage();
+    holder = CreateFileA(setup.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+    REQUIRE(holder != INVALID_HANDLE_VALUE);
+    CheckFullRunWindows(Run(Uninstaller("%" + installDirectory)), "Failed");
     CloseHandle(holder);
     CHECK(FileExists(setup));
-    CHECK(LogEvents(childLog).back() == "Exit code: 1603");
-    CHECK(LogEvents(parentLog).back() == "Exit code: 0");
+    CHECK(PendingAtRestart().empty());
 
     // Setup.exe already gone, and a /log inside the installation directory. The copy removes the
     // rest, but the files' label needs both programs there before: "Failed". The default log of a

@@ -92,6 +92,34 @@ void SetStringValue(HKEY root, const std::string& key, const char* name, const c
     RegCloseKey(opened);
 }
 
+std::vector<std::string> PendingAtRestart() {
+    std::vector<std::string> pending;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return pending;
+    DWORD type = 0, size = 0;
+    std::string list;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
+        ERROR_SUCCESS) {
+        list.resize(size + 2);
+        if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                             reinterpret_cast<BYTE*>(&list[0]), &size) != ERROR_SUCCESS)
+            size = 0;
+        list.resize(size);
+    }
+    RegCloseKey(key);
+    // Pairs of zero-terminated strings, an empty target for a deletion, and one more zero.
+    for (size_t at = 0; at < list.size() && list[at] != '\0';) {
+        std::string source = list.c_str() + at;
+        at += source.size() + 1;
+        std::string target = at < list.size() ? list.c_str() + at : "";
+        at += target.size() + 1;
+        pending.push_back(target.empty() ? source : source + " -> " + target);
+    }
+    return pending;
+}
+
 void RegisterOutlookStandin(OutlookServer server) {
     sandbox::RecordMailProfile(sandbox::MailProfile::Default);
     // With both registered, COM would take the in-process one: only the chosen one stays.

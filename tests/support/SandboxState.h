@@ -28,6 +28,10 @@ bool ValueExists(HKEY root, const std::string& key, const char* value, View view
 void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value,
                     View view = View::Shipped);
 
+// What Windows will delete or rename at the next restart (PendingFileRenameOperations), in its
+// order: "\??\PATH" for a deletion, "\??\PATH -> TARGET" for a rename.
+std::vector<std::string> PendingAtRestart();
+
 // The stand-in Outlook registered for Outlook's application class: as a local server of its
 // own, started by COM, as users have Outlook; or in-process. The user's mail profiles are
 // recorded as an Outlook that is set up has them: one profile, the default

@@ -284,6 +284,12 @@ TEST_CASE("well-formed option lists: any order and case, blanks and tabs, quoted
     CHECK(machine.action == TailAction::Uninstall);
     CHECK(machine.scope == RunScope::Machine);
     CHECK(ParseCommandLineTail("/quiet\t/scope=USER %D:\\a\\").scope == RunScope::User);
+    CHECK_FALSE(machine.noSchedule);
+    // The elevated copy's list, in any order and case.
+    CommandLineOptions copy = ParseCommandLineTail("/NoSchedule /quiet /scope=machine %D:\\a\\");
+    CHECK(copy.action == TailAction::Uninstall);
+    CHECK(copy.noSchedule);
+    CHECK(copy.scope == RunScope::Machine);
 
     // /log alone: the interactive run with a log. A "%" inside a path is the path's.
     CommandLineOptions logged = ParseCommandLineTail("/log=%TEMP%\\px.log %D:\\a\\ /quiet");
@@ -344,6 +350,10 @@ TEST_CASE("malformed option lists: the first problem, and a log path wherever it
         {"/quiet /scope= %D:\\a\\", "/scope takes machine or user", "/scope=", "", true},
         {"/quiet /scope %D:\\a\\", "/scope needs a part: /scope=machine or /scope=user", "/scope",
          "", true},
+        {"/noschedule %D:\\a\\", "/noschedule goes only with /quiet", "", "", false},
+        {"/quiet /noschedule /NOSCHEDULE %D:\\a\\", "/noschedule is given twice", "/NOSCHEDULE", "",
+         true},
+        {"/quiet /noscheduled %D:\\a\\", "unknown option", "/noscheduled", "", true},
     };
     for (const auto& c : cases) {
         CAPTURE(c.tail);

@@ -3,6 +3,7 @@
 #include <doctest.h>
 
 #include "removal/Removal.h"
+#include "removal/RestartDeletion.h"
 #include "removal/TraceReport.h"
 #include "sandbox/common/Layout.h"
 #include "tests/support/SandboxState.h"
@@ -235,11 +236,14 @@ struct Reported {
     HKEY root;
     std::string location, name;
     DWORD error;
+    TraceFate fate = TraceFate::Tried;
 };
 std::vector<Reported> reports;
 
-void Collect(Trace trace, HKEY root, const char* location, const char* name, DWORD error) {
-    reports.push_back({trace, root, location ? location : "<none>", name ? name : "<none>", error});
+void Collect(Trace trace, HKEY root, const char* location, const char* name, DWORD error,
+             TraceFate fate) {
+    reports.push_back(
+        {trace, root, location ? location : "<none>", name ? name : "<none>", error, fate});
 }
 
 void CheckReports(const std::vector<Reported>& expected) {
@@ -251,6 +255,7 @@ void CheckReports(const std::vector<Reported>& expected) {
         CHECK(reports[n].location == expected[n].location);
         CHECK(reports[n].name == expected[n].name);
         CHECK(reports[n].error == expected[n].error);
+        CHECK(int(reports[n].fate) == int(expected[n].fate));
     }
     reports.clear();
 }
@@ -265,13 +270,14 @@ TEST_CASE("every trace a stage acts on is reported with the error code of its ow
     Touch(directory + "\\notes.txt");
     std::string installDirectory = directory + "\\";
     CHECK_FALSE(RemoveProgramFiles(installDirectory.c_str()));
-    CheckReports({{Trace::File, nullptr, installDirectory, "Plendrax.chm", 0},
-                  {Trace::File, nullptr, installDirectory, "UninstallPX.doc", 0},
-                  {Trace::File, nullptr, installDirectory, "pad_file.xml", 0},
-                  {Trace::File, nullptr, installDirectory, "Plendrax.exe", 0},
-                  {Trace::File, nullptr, installDirectory, "Setup.exe", ERROR_FILE_NOT_FOUND},
-                  {Trace::Directory, nullptr, directory, "<none>", ERROR_DIR_NOT_EMPTY},
-                  {Trace::Directory, nullptr, "C:\\t11", "<none>", ERROR_DIR_NOT_EMPTY}});
+    CheckReports(
+        {{Trace::File, nullptr, installDirectory, "Plendrax.chm", 0},
+         {Trace::File, nullptr, installDirectory, "UninstallPX.doc", 0},
+         {Trace::File, nullptr, installDirectory, "pad_file.xml", 0},
+         {Trace::File, nullptr, installDirectory, "Plendrax.exe", 0},
+         {Trace::File, nullptr, installDirectory, "Setup.exe", ERROR_FILE_NOT_FOUND},
+         {Trace::Directory, nullptr, directory, "<none>", ERROR_DIR_NOT_EMPTY, TraceFate::NotEmpty},
+         {Trace::Directory, nullptr, "C:\\t11", "<none>", ERROR_DIR_NOT_EMPTY, TraceFate::Kept}});
     // Paths that are not tried are reported as too long, whole directories as refused.
     std::string padded(300, 'x');
     CHECK_FALSE(DeleteInstalledFile(padded.c_str(), "Setup.exe"));
@@ -301,5 +307,96 @@ TEST_CASE("every trace a stage acts on is reported with the error code of its ow
     CHECK_FALSE(RemoveShortcuts());
     CheckReports({{Trace::Shortcut, nullptr, desktop, "<none>", 0},
                   {Trace::Shortcut, nullptr, common, "<none>", ERROR_FILE_NOT_FOUND}});
+    RemovalTraceReporter = nullptr;
+}
+
+namespace {
+
+const char sessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+// Sets Windows' list of what to delete or rename at restart (the product only reads it).
+void SetPending(const std::string& list) {
+    HKEY key;
+    REQUIRE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, sessionManager, 0, KEY_SET_VALUE, &key) == 0);
+    REQUIRE(RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE*>(list.data()), DWORD(list.size())) == 0);
+    RegCloseKey(key);
+}
+
+HANDLE Hold(const std::string& path) {
+    HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    REQUIRE(holder != INVALID_HANDLE_VALUE);
+    return holder;
+}
+
+} // namespace
+
+TEST_CASE("files in use: scheduled at restart after what is pending, in order, each once") {
+    RemovalTraceReporter = Collect;
+    // Another program's rename, and a rename of a Plendrax file, which is no deletion of it.
+    const std::string others("\\??\\C:\\other\\a.tmp\0\\??\\C:\\other\\a.dll\0"
+                             "\\??\\C:\\T12\\PLENDRAX\\setup.exe\0!\\??\\C:\\x\0\0",
+                             79);
+    SetPending(others);
+    std::string directory = MakeInstallation("C:\\t12", "Plendrax");
+    std::string installDirectory = directory + "\\";
+    HANDLE setup = Hold(directory + "\\Setup.exe");
+    long left = TracesLeft, scheduled = TracesScheduled;
+    CHECK_FALSE(RemoveProgramFiles(installDirectory.c_str(), true));
+    CHECK(TracesLeft == left);
+    CHECK(TracesScheduled == scheduled + 3);
+    std::vector<std::string> pending = {"\\??\\C:\\other\\a.tmp -> \\??\\C:\\other\\a.dll",
+                                        "\\??\\C:\\T12\\PLENDRAX\\setup.exe -> !\\??\\C:\\x",
+                                        "\\??\\" + directory + "\\Setup.exe", "\\??\\" + directory,
+                                        "\\??\\C:\\t12"};
+    CHECK(PendingAtRestart() == pending);
+    reports.erase(reports.begin(), reports.begin() + 4); // the four files deleted
+    CheckReports({{Trace::File, nullptr, installDirectory, "Setup.exe", ERROR_SHARING_VIOLATION,
+                   TraceFate::Scheduled},
+                  {Trace::Directory, nullptr, directory, "<none>", ERROR_DIR_NOT_EMPTY,
+                   TraceFate::Scheduled},
+                  {Trace::Directory, nullptr, "C:\\t12", "<none>", ERROR_DIR_NOT_EMPTY,
+                   TraceFate::Scheduled}});
+
+    // A second file in use after the directories were scheduled (a run before the restart):
+    // Windows deletes in order, so the directories are scheduled once more after it; the first
+    // file, found in the list, is not.
+    Touch(directory + "\\Plendrax.chm");
+    HANDLE help = Hold(directory + "\\Plendrax.chm");
+    CHECK_FALSE(RemoveProgramFiles(installDirectory.c_str(), true));
+    for (const std::string& path :
+         {directory + "\\Plendrax.chm", directory, std::string("C:\\t12")})
+        pending.push_back("\\??\\" + path);
+    CHECK(PendingAtRestart() == pending);
+    CloseHandle(help);
+
+    // A file that is not the product's keeps the directory: the file in use is scheduled, the
+    // directories are not, and the run has left something.
+    Touch(directory + "\\notes.txt");
+    SetPending(std::string("\0", 1));
+    left = TracesLeft;
+    reports.clear();
+    CHECK_FALSE(RemoveProgramFiles(installDirectory.c_str(), true));
+    CHECK(PendingAtRestart() == std::vector<std::string>{"\\??\\" + directory + "\\Setup.exe"});
+    CHECK(TracesLeft == left + 1);
+    CHECK(int(reports[5].fate) == int(TraceFate::NotEmpty));
+    CHECK(int(reports[6].fate) == int(TraceFate::Kept));
+    CloseHandle(setup);
+
+    // Not in use: a read-only file is denied as a running image is, but is left as it is.
+    std::string readOnly = MakeInstallation("C:\\t13", "Plendrax") + "\\Setup.exe";
+    REQUIRE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    SetPending(std::string("\0", 1));
+    reports.clear();
+    CHECK_FALSE(RemoveProgramFiles("C:\\t13\\Plendrax\\", true));
+    CHECK(FileExists(readOnly));
+    CHECK(PendingAtRestart().empty());
+    CHECK(reports[4].error == ERROR_ACCESS_DENIED);
+    CHECK(int(reports[4].fate) == int(TraceFate::Tried));
+    char self[MAX_PATH];
+    REQUIRE(GetModuleFileNameA(nullptr, self, sizeof self) > 0);
+    CHECK(IsRunningImage(self));
+    CHECK_FALSE(IsRunningImage(readOnly.c_str()));
     RemovalTraceReporter = nullptr;
 }

@@ -64,13 +64,25 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
     LogRunHeader("unattended removal", context);
     // The product's texts and paths are ANSI: 0xE9 is e acute in code page 1252.
     REQUIRE(GetACP() == 1252);
-    LogTrace(Trace::File, nullptr, "C:\\Caf\xE9\\", "Plendrax.exe", 0);
-    LogTrace(Trace::Shortcut, nullptr, "C:\\Desktop", "\\Plendrax.lnk", ERROR_FILE_NOT_FOUND);
-    LogTrace(Trace::Directory, nullptr, "C:\\Apps", nullptr, ERROR_DIR_NOT_EMPTY);
-    LogTrace(Trace::RegistryValue, HKEY_LOCAL_MACHINE, "Software\\Key", "DisplayName", 0);
+    const TraceFate tried = TraceFate::Tried;
+    LogTrace(Trace::File, nullptr, "C:\\Caf\xE9\\", "Plendrax.exe", 0, tried);
+    LogTrace(Trace::Shortcut, nullptr, "C:\\Desktop", "\\Plendrax.lnk", ERROR_FILE_NOT_FOUND,
+             tried);
+    LogTrace(Trace::Directory, nullptr, "C:\\Apps", nullptr, ERROR_DIR_NOT_EMPTY, TraceFate::Kept);
+    LogTrace(Trace::RegistryValue, HKEY_LOCAL_MACHINE, "Software\\Key", "DisplayName", 0, tried);
     LogTrace(Trace::RegistryKey, HKEY_CURRENT_USER, "Software\\Corvenhalde", nullptr,
-             ERROR_ACCESS_DENIED);
-    LogTrace(Trace::Shortcut, nullptr, nullptr, "desktop", 0);
+             ERROR_ACCESS_DENIED, tried);
+    LogTrace(Trace::Shortcut, nullptr, nullptr, "desktop", 0, tried);
+    // In use: scheduled for deletion at restart, or already; never "failed" unless it is.
+    LogTrace(Trace::File, nullptr, "C:\\P\\", "Setup.exe", ERROR_SHARING_VIOLATION,
+             TraceFate::Scheduled);
+    LogTrace(Trace::File, nullptr, "C:\\P\\", "Plendrax.exe", ERROR_ACCESS_DENIED,
+             TraceFate::AlreadyScheduled);
+    LogTrace(Trace::Directory, nullptr, "C:\\P", nullptr, ERROR_DIR_NOT_EMPTY,
+             TraceFate::Scheduled);
+    LogTrace(Trace::File, nullptr, "C:\\P\\", "Setup.exe", ERROR_ACCESS_DENIED,
+             TraceFate::NotScheduled);
+    LogTrace(Trace::Directory, nullptr, "C:\\P", nullptr, ERROR_DIR_NOT_EMPTY, TraceFate::NotEmpty);
     LogLine("Outcome: %s", "first\n\nsecond");
     LogFailure("Reaching Outlook", DWORD(REGDB_E_CLASSNOTREG), true);
     std::string longText(3000, 'x');
@@ -83,15 +95,15 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
 
     char denied[600];
     FormatWindowsError(ERROR_ACCESS_DENIED, false, denied, sizeof denied);
-    char notEmpty[600];
-    FormatWindowsError(ERROR_DIR_NOT_EMPTY, false, notEmpty, sizeof notEmpty);
+    char sharing[600];
+    FormatWindowsError(ERROR_SHARING_VIOLATION, false, sharing, sizeof sharing);
     CHECK(std::string(denied).rfind("error 5: ", 0) == 0);
     CHECK(std::string(denied).size() > 9); // the system's message follows
 
     std::string text = ReadWholeFile(path);
     REQUIRE(text.compare(0, 3, "\xEF\xBB\xBF") == 0);
     std::vector<std::string> lines = LogLines(path);
-    REQUIRE(lines.size() == 13);
+    REQUIRE(lines.size() == 18);
     lines[0].erase(0, 3);
     for (const std::string& line : lines) {
         CAPTURE(line);
@@ -104,16 +116,28 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
                                  "account; elevated; session 0");
     CHECK(rest(2) == "File C:\\Caf\xC3\xA9\\Plendrax.exe: removed");
     CHECK(rest(3) == "Shortcut C:\\Desktop\\Plendrax.lnk: not present");
-    CHECK(rest(4) == "Directory C:\\Apps: failed, " + std::string(notEmpty));
+    CHECK(rest(4) == "Directory C:\\Apps: kept, it is not empty: it goes only with the last of "
+                     "its contents");
     CHECK(rest(5) ==
           "Registry value \"DisplayName\" of HKEY_LOCAL_MACHINE\\Software\\Key: removed");
     CHECK(rest(6) ==
           "Registry key HKEY_CURRENT_USER\\Software\\Corvenhalde: failed, " + std::string(denied));
     CHECK(rest(7) == "Shortcut in the desktop folder: the folder could not be found");
-    CHECK(rest(8) == "Outcome: first  second");
-    CHECK(rest(9).rfind("Reaching Outlook: failed, error 0x80040154: ", 0) == 0);
-    CHECK(rest(10) == "Command line: " + longText);
-    CHECK(rest(11) == "Exit code: 1603");
+    CHECK(rest(8) == "File C:\\P\\Setup.exe: in use (" + std::string(sharing) +
+                         "), scheduled for deletion at restart");
+    CHECK(rest(9) == "File C:\\P\\Plendrax.exe: in use, a running program (" + std::string(denied) +
+                         "), already scheduled for deletion at restart");
+    CHECK(rest(10) ==
+          "Directory C:\\P: scheduled for deletion at restart, once what is in it is gone");
+    CHECK(rest(11) == "File C:\\P\\Setup.exe: in use, and scheduling its deletion at restart "
+                      "failed, " +
+                          std::string(denied));
+    CHECK(rest(12) == "Directory C:\\P: kept, it is not empty: what is in it is not Plendrax's "
+                      "or could not be removed");
+    CHECK(rest(13) == "Outcome: first  second");
+    CHECK(rest(14).rfind("Reaching Outlook: failed, error 0x80040154: ", 0) == 0);
+    CHECK(rest(15) == "Command line: " + longText);
+    CHECK(rest(16) == "Exit code: 1603");
 
     SUBCASE("a second run appends its own header, and the mark stays the file's first bytes") {
         REQUIRE(OpenLog(path));
@@ -123,9 +147,9 @@ TEST_CASE("the removal log: UTF-8 lines with time stamps, appended run after run
         CHECK(again.compare(0, text.size(), text) == 0);
         CHECK(again.find("\xEF\xBB\xBF", 3) == std::string::npos);
         std::vector<std::string> appended = LogLines(path);
-        REQUIRE(appended.size() == 16);
-        CHECK(appended[13].substr(30) == "==== Plendrax Uninstall 1.0.0.0: removal ====");
-        CHECK(appended[15].substr(30) == "Account: unknown (no SID); not elevated; session 0");
+        REQUIRE(appended.size() == 21);
+        CHECK(appended[18].substr(30) == "==== Plendrax Uninstall 1.0.0.0: removal ====");
+        CHECK(appended[20].substr(30) == "Account: unknown (no SID); not elevated; session 0");
     }
 }
 
