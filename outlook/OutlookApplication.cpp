@@ -5,6 +5,18 @@
 
 #include <ole2.h>
 
+namespace {
+
+// The application's IDispatch, owned by application; the caller keeps its IUnknown.
+HRESULT DispatchOf(IUnknown* unknown, DispatchRef& application) {
+    IDispatch* dispatch = nullptr;
+    HRESULT result = unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    application = DispatchRef(dispatch);
+    return result == S_OK && dispatch == nullptr ? E_POINTER : result;
+}
+
+} // namespace
+
 HRESULT CreateOutlookApplication(DispatchRef& application) {
     application.Release();
     IUnknown* unknown = nullptr;
@@ -15,13 +27,8 @@ HRESULT CreateOutlookApplication(DispatchRef& application) {
     if (unknown == nullptr)
         return E_POINTER;
     result = OleRun(unknown);
-    if (SUCCEEDED(result)) {
-        IDispatch* dispatch = nullptr;
-        result = unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-        application = DispatchRef(dispatch);
-        if (result == S_OK && dispatch == nullptr)
-            result = E_POINTER;
-    }
+    if (SUCCEEDED(result))
+        result = DispatchOf(unknown, application);
     unknown->Release();
     return result;
 }
@@ -34,11 +41,7 @@ HRESULT AttachToRunningOutlook(DispatchRef& application) {
         return result;
     if (unknown == nullptr)
         return E_POINTER;
-    IDispatch* dispatch = nullptr;
-    result = unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    application = DispatchRef(dispatch);
-    if (result == S_OK && dispatch == nullptr)
-        result = E_POINTER;
+    result = DispatchOf(unknown, application);
     unknown->Release();
     return result;
 }

@@ -8,6 +8,8 @@
 //     Subsystem\Profiles, whose own value DefaultProfile names the default;
 //   - "Prompt for a profile to be used": PickLogonProfile "1" in
 //     Software\Microsoft\Exchange\Client\Options.
+#include "sandbox/common/RegistryText.h"
+
 #include <windows.h>
 
 #include <cstring>
@@ -36,28 +38,11 @@ enum class MailProfile {
 namespace profiles {
 
 inline bool SetText(const char* subKey, const char* name, const char* text) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                 DWORD(std::strlen(text) + 1));
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return SetRegistryText(HKEY_CURRENT_USER, subKey, name, text);
 }
 
 inline std::string Text(const char* subKey, const char* name) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, subKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return std::string();
-    char text[260] = "";
-    DWORD type = 0, size = sizeof text - 1;
-    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_SZ)
-        return std::string();
-    text[size] = '\0';
-    return text;
+    return RegistryText(HKEY_CURRENT_USER, subKey, name);
 }
 
 inline bool HasSubkey(const char* subKey, const std::string& name) {

@@ -5,6 +5,7 @@
 // only, or in none. Written by stage.exe --outlook-bitness and by the tests
 // (tests/support/SandboxState.h).
 #include "sandbox/common/Layout.h"
+#include "sandbox/common/RegistryText.h"
 
 #include <windows.h>
 
@@ -33,17 +34,7 @@ inline const char* ProcessBitness() {
 
 // A REG_SZ of HKEY_LOCAL_MACHINE in the view given; empty when there is none.
 inline std::string MachineText(const char* subKey, const char* name, REGSAM view) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-        return std::string();
-    char text[MAX_PATH] = "";
-    DWORD type = 0, size = sizeof text - 1;
-    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_SZ)
-        return std::string();
-    text[size] = '\0';
-    return text;
+    return RegistryText(HKEY_LOCAL_MACHINE, subKey, name, view);
 }
 
 // "x86", "x64", or empty when the sandbox has no Outlook of either recorded.
@@ -54,14 +45,7 @@ inline std::string RecordedOutlookBitness() {
 namespace bitness {
 
 inline bool SetText(const char* subKey, const char* name, const char* text, REGSAM view) {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-        return false;
-    LONG status = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                                 DWORD(strlen(text) + 1));
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return SetRegistryText(HKEY_LOCAL_MACHINE, subKey, name, text, view);
 }
 
 inline void Remove(const char* subKey, const char* name, REGSAM view) {
