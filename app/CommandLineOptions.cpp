@@ -28,6 +28,23 @@ bool IsNoScheduleWord(const char* word) {
     return StartsWithIgnoringCase(word, "/noschedule") && EndsWord(word[11]);
 }
 
+bool IsAllUsersWord(const char* word) {
+    return StartsWithIgnoringCase(word, "/allusers") && EndsWord(word[9]);
+}
+
+// "/atlogon" and "/logontry" without "=N" are those options without their try, malformed too.
+bool IsTryWord(const char* word, const char* name, size_t length) {
+    return StartsWithIgnoringCase(word, name) && (word[length] == '=' || EndsWord(word[length]));
+}
+
+bool IsAtLogonWord(const char* word) {
+    return IsTryWord(word, "/atlogon", 8);
+}
+
+bool IsLogonTryWord(const char* word) {
+    return IsTryWord(word, "/logontry", 9);
+}
+
 // "/log" alone is the log option without its path, which is malformed, not unknown.
 bool IsLogWord(const char* word) {
     return StartsWithIgnoringCase(word, "/log") && (word[4] == '=' || EndsWord(word[4]));
@@ -122,6 +139,20 @@ struct Parser {
         return end;
     }
 
+    // Reads /atlogon=N or /logontry=N (name length bytes long) into tryNumber; returns where the
+    // word ends.
+    const char* TryOption(const char* word, size_t length, int& tryNumber) {
+        const char* end = WordEnd(word);
+        const char* value = word + length + 1;
+        if (word[length] != '=' || end != value + 1 || *value < '1' || *value > '9')
+            Problem("a logon's try is one digit from 1 to 9: /atlogon=N, /logontry=N", word, end);
+        else if (tryNumber != 0)
+            Problem("a logon's try is given twice", word, end);
+        else
+            tryNumber = *value - '0';
+        return end;
+    }
+
     void Run(const char* p) {
         for (;;) {
             while (IsBlank(*p))
@@ -146,6 +177,15 @@ struct Parser {
                     Problem("/noschedule is given twice", p, p + 11);
                 options.noSchedule = true;
                 p += 11;
+            } else if (IsAllUsersWord(p)) {
+                if (options.allUsers)
+                    Problem("/allusers is given twice", p, p + 9);
+                options.allUsers = true;
+                p += 9;
+            } else if (IsAtLogonWord(p)) {
+                p = TryOption(p, 8, options.atLogon);
+            } else if (IsLogonTryWord(p)) {
+                p = TryOption(p, 9, options.logonTry);
             } else if (IsLogWord(p)) {
                 p = LogOption(p);
             } else if (IsScopeWord(p)) {
@@ -169,7 +209,8 @@ CommandLineOptions ParseCommandLineTail(const char* tail) {
         options.action = TailAction::Uninstall;
         options.installDirectory = tail + 1;
     } else if (IsQuietWord(tail) || IsLogWord(tail) || IsScopeWord(tail) ||
-               IsNoScheduleWord(tail)) {
+               IsNoScheduleWord(tail) || IsAllUsersWord(tail) || IsAtLogonWord(tail) ||
+               IsLogonTryWord(tail)) {
         Parser parser{options};
         parser.Run(tail);
         // A part alone is for unattended runs: a person always removes both, and is told of a
@@ -178,6 +219,14 @@ CommandLineOptions ParseCommandLineTail(const char* tail) {
             parser.Problem("/scope goes only with /quiet", tail, tail);
         if (options.noSchedule && !options.quiet)
             parser.Problem("/noschedule goes only with /quiet", tail, tail);
+        // Registering for every user is part of the machine's removal, and needs its rights.
+        if (options.allUsers && (!options.quiet || options.scope == RunScope::User))
+            parser.Problem("/allusers goes only with /quiet, in a run of the machine's part", tail,
+                           tail);
+        bool atLogon = options.atLogon != 0 || options.logonTry != 0;
+        if (atLogon && (!options.quiet || !options.scopeGiven || options.scope != RunScope::User ||
+                        options.allUsers || (options.atLogon != 0 && options.logonTry != 0)))
+            parser.Problem("/atlogon and /logontry go alone with /quiet /scope=user", tail, tail);
         options.action = options.problem == nullptr ? TailAction::Uninstall : TailAction::Malformed;
     }
     return options;

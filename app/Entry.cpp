@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "app/CommandLineOptions.h"
 #include "app/ElevatedPart.h"
+#include "app/LogonPart.h"
 #include "app/RemovalLog.h"
 #include "app/RunContext.h"
 #include "app/SingleRun.h"
@@ -132,7 +133,12 @@ int RunHoldingLocks(const CommandLineOptions& options, const RunContext& context
     if (parts.machine && !atRestart)
         LogLine("A program file in use is not scheduled for deletion at restart: %s",
                 options.noSchedule ? "/noschedule is given" : "this run is not elevated");
-    return UnattendedUninstallRun(options.installDirectory, parts, atRestart);
+    // Whether this run removes an installation, which makes every user's part due again.
+    bool newRemoval = options.allUsers && InstalledProgramsEntryPresent();
+    int exitCode = UnattendedUninstallRun(options.installDirectory, parts, atRestart);
+    if (options.allUsers)
+        exitCode = RegisterLogonPart(options.installDirectory, exitCode, newRemoval, parts.user);
+    return exitCode;
 }
 
 int Uninstall(const CommandLineOptions& options) {
@@ -147,6 +153,8 @@ int Uninstall(const CommandLineOptions& options) {
                 options.logPath.text, options.logPath.length);
     LogText("Installation directory: ", options.installDirectory,
             std::strlen(options.installDirectory));
+    if (options.logonTry != 0)
+        LogLine("At logon, try %d of %d", options.logonTry, LogonTries);
     // A person always removes both parts; unattended, the scope and the context decide.
     RunParts parts = options.quiet ? PartsToRun(options.scope, context) : RunParts();
     LogLine("Scope: %s", PartsText(parts));
@@ -159,7 +167,24 @@ int Uninstall(const CommandLineOptions& options) {
         exitCode = RunHoldingLocks(options, context, parts);
     else
         LogLine("Nothing was touched");
+    ScheduleNextLogonTry(options, exitCode);
     CloseRunLog(exitCode);
+    return exitCode;
+}
+
+// The stub Windows runs at a user's logon, and waits for: it only starts the user's part.
+int RunLogonStub(const CommandLineOptions& options) {
+    SuppressSystemBoxes();
+    RunContext context = CurrentRunContext();
+    OpenRunLog(options, context);
+    LogRunHeader("the user's part at logon", context);
+    HANDLE userPart = nullptr;
+    int exitCode = HandOffLogonPart(options, userPart);
+    CloseRunLog(exitCode);
+    if (userPart != nullptr) {
+        ResumeThread(userPart);
+        CloseHandle(userPart);
+    }
     return exitCode;
 }
 
@@ -172,7 +197,7 @@ int DispatchCommandLine(const char* tail) {
         LaunchCompanion("plendrax.exe", "/Setup");
         return ERROR_SUCCESS;
     case TailAction::Uninstall:
-        return Uninstall(options);
+        return options.atLogon != 0 ? RunLogonStub(options) : Uninstall(options);
     case TailAction::Malformed:
         return RefuseMalformed(options);
     case TailAction::Nothing:

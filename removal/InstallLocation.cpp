@@ -58,3 +58,12 @@ bool InstalledElsewhere(const char* installDirectory, char (&location)[MAX_PATH]
     // files have already left tells nothing against the directory given.
     return FileIn(location, "Plendrax.exe") || FileIn(location, "Setup.exe");
 }
+
+bool InstalledProgramsEntryPresent() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, InstalledProgramsEntry, 0,
+                      KEY_QUERY_VALUE | ViewOf(HKEY_LOCAL_MACHINE), &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}

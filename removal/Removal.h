@@ -21,6 +21,9 @@ bool StartMenuShortcutPath(char (&path)[MAX_PATH]);
 // HKEY_LOCAL_MACHINE's key of the product's entry in the installed-programs list.
 extern const char InstalledProgramsEntry[];
 
+// Whether Plendrax is installed, as Windows and deployment tools see it: its entry is there.
+bool InstalledProgramsEntryPresent();
+
 // True when the installed-programs entry's InstallLocation names another directory than the one
 // given, and Plendrax.exe or Setup.exe is still there; location receives that directory (empty
 // when there is none). Case, separators and a trailing separator do not count.

@@ -3,6 +3,7 @@
 // progress window's labels and tries to close it, reads the final message and its icon.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,9 @@ struct WindowWatch {
 // every visible window and every dialog, shown or not, of the program, and every visible
 // window of another process that was not there before it started, is noted once.
 WindowWatch RunWatchingWindows(const RunOptions& options);
+// The same for whatever runs until ended() says it is over (processes started by others, such
+// as a logon's): every visible window that was not there before is noted once.
+WindowWatch WatchWindowsUntil(const std::function<bool()>& ended, DWORD timeoutMs);
 
 // For holding a program at a box while something else happens.
 bool StartProgram(const RunOptions& options, PROCESS_INFORMATION& process);

@@ -74,7 +74,8 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
           "/quiet /log=\"" + logs + "unterminated.log" + dir, "/quiet\t/S" + dir,
           "/quiet /log=C:\\Program Files\\Logs\\px.log" + dir, "/scope=machine" + dir,
           "/quiet /scope=all" + dir, "/quiet /scope=users" + dir,
-          "/quiet /scope=machine" + dir.substr(1)}) {
+          "/quiet /scope=machine" + dir.substr(1), "/allusers" + dir,
+          "/quiet /scope=user /allusers" + dir, "/quiet /allusers /AllUsers" + dir}) {
         CAPTURE(tail);
         CHECK(RunQuiet(tail) == ERROR_INVALID_PARAMETER);
     }
@@ -86,13 +87,17 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
         CHECK(RunQuiet(tail) == 0);
     }
     CheckNothingTouched();
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE,
+                          "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\Corvenhalde "
+                          "Plendrax Removal",
+                          View::Wow64_64));
 
     // The reason goes to the default log, never to a path read from a list that is not right:
     // the unquoted path's first half would be a new file "C:\Program".
     CHECK_FALSE(FileExists(logs + "x.log"));
     CHECK_FALSE(FileExists("C:\\Program"));
     std::vector<std::string> events = LogEvents(DefaultLog());
-    CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: malformed command line ====") == 13);
+    CHECK(Count(events, "==== Plendrax Uninstall 1.0.0.0: malformed command line ====") == 16);
     CHECK(Count(events, "Malformed option list, nothing was touched: no \"%\" and installation "
                         "directory after the options") == 2);
     CHECK(Count(events, "Malformed option list, nothing was touched: unknown option") == 2);
@@ -100,7 +105,9 @@ TEST_CASE("quiet_malformed: malformed option lists exit 87, other tails 0; nothi
     CHECK(Count(events, "The word concerned: Files\\Logs\\px.log") == 1);
     CHECK(Count(events, "Malformed option list, nothing was touched: /scope goes only with "
                         "/quiet") == 1);
-    CHECK(Count(events, "Exit code: 87") == 13);
+    CHECK(Count(events, "Malformed option list, nothing was touched: /allusers goes only with "
+                        "/quiet, in a run of the machine's part") == 2);
+    CHECK(Count(events, "Exit code: 87") == 16);
     CHECK(Count(events, "Exit code: 0") == 0); // the other tails write no log
 }
 

@@ -70,6 +70,22 @@ bool KeyExists(HKEY root, const std::string& key, View view) {
     return true;
 }
 
+std::string StringValue(HKEY root, const std::string& key, const char* name, View view) {
+    HKEY opened;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | ViewFlag(root, view), &opened) !=
+        ERROR_SUCCESS)
+        return std::string();
+    char text[1024];
+    DWORD type = 0, size = sizeof text - 1;
+    LONG read =
+        RegQueryValueExA(opened, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(opened);
+    if (read != ERROR_SUCCESS || type != REG_SZ)
+        return std::string();
+    text[size] = '\0';
+    return text;
+}
+
 bool ValueExists(HKEY root, const std::string& key, const char* value, View view) {
     HKEY opened;
     if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | ViewFlag(root, view), &opened) !=

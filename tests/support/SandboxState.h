@@ -25,6 +25,9 @@ size_t CountContaining(const std::vector<std::string>& lines, const std::string&
 enum class View { Shipped, Own, Wow64_64 };
 bool KeyExists(HKEY root, const std::string& key, View view = View::Shipped);
 bool ValueExists(HKEY root, const std::string& key, const char* value, View view = View::Shipped);
+// A REG_SZ value's text; empty when it is not there.
+std::string StringValue(HKEY root, const std::string& key, const char* name,
+                        View view = View::Shipped);
 void SetStringValue(HKEY root, const std::string& key, const char* name, const char* value,
                     View view = View::Shipped);
 

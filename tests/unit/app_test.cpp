@@ -290,6 +290,14 @@ TEST_CASE("well-formed option lists: any order and case, blanks and tabs, quoted
     CHECK(copy.action == TailAction::Uninstall);
     CHECK(copy.noSchedule);
     CHECK(copy.scope == RunScope::Machine);
+    // Every user's part at logon: registered by a run of the machine's part; the stub and its
+    // user's part, each with the logon's try.
+    CHECK(ParseCommandLineTail("/ALLUSERS /quiet %D:\\a\\").allUsers);
+    CHECK(ParseCommandLineTail("/quiet /allusers /scope=machine %D:\\a\\").allUsers);
+    CommandLineOptions stub = ParseCommandLineTail("/quiet /scope=user /AtLogon=1 %D:\\a\\");
+    CHECK(stub.action == TailAction::Uninstall);
+    CHECK(stub.atLogon == 1);
+    CHECK(ParseCommandLineTail("/quiet /scope=user /logontry=3 %D:\\a\\").logonTry == 3);
 
     // /log alone: the interactive run with a log. A "%" inside a path is the path's.
     CommandLineOptions logged = ParseCommandLineTail("/log=%TEMP%\\px.log %D:\\a\\ /quiet");
@@ -354,6 +362,19 @@ TEST_CASE("malformed option lists: the first problem, and a log path wherever it
         {"/quiet /noschedule /NOSCHEDULE %D:\\a\\", "/noschedule is given twice", "/NOSCHEDULE", "",
          true},
         {"/quiet /noscheduled %D:\\a\\", "unknown option", "/noscheduled", "", true},
+        {"/quiet /allusers /ALLUSERS %D:\\a\\", "/allusers is given twice", "/ALLUSERS", "", true},
+        {"/quiet /atlogon=10 /scope=user %D:\\a\\",
+         "a logon's try is one digit from 1 to 9: "
+         "/atlogon=N, /logontry=N",
+         "/atlogon=10", "", true},
+        {"/quiet /scope=user /logontry=0 %D:\\a\\",
+         "a logon's try is one digit from 1 to 9: "
+         "/atlogon=N, /logontry=N",
+         "/logontry=0", "", true},
+        {"/quiet /scope=user /atlogon %D:\\a\\",
+         "a logon's try is one digit from 1 to 9: "
+         "/atlogon=N, /logontry=N",
+         "/atlogon", "", true},
     };
     for (const auto& c : cases) {
         CAPTURE(c.tail);
@@ -364,5 +385,14 @@ TEST_CASE("malformed option lists: the first problem, and a log path wherever it
         CHECK(Text(options.problemWord) == c.word);
         CHECK(Text(options.logPath) == c.logPath);
         CHECK(options.quiet == c.quiet);
+    }
+    // Registering for all users goes with the machine's part, unattended; the logon's options
+    // alone with the user's.
+    for (const char* tail : {"/allusers %D:\\a\\", "/quiet /scope=user /allusers %D:\\a\\",
+                             "/quiet /atlogon=1 %D:\\a\\", "/scope=user /logontry=1 %D:\\a\\",
+                             "/quiet /scope=user /atlogon=1 /logontry=1 %D:\\a\\",
+                             "/quiet /scope=user /allusers /atlogon=1 %D:\\a\\"}) {
+        CAPTURE(tail);
+        CHECK(ParseCommandLineTail(tail).action == TailAction::Malformed);
     }
 }
