@@ -123,9 +123,9 @@ void Run(const char* kind, const std::wstring& name, const std::wstring& command
 }
 
 // Active Setup, as the native registry view holds it: on 64-bit Windows the 64-bit view, which
-// the 64-bit logon reads, also for a PE32 build of this program. (Windows is reported to process
-// the WOW6432Node list too; the sandbox leaves it: docs/sandbox.md.) Returns false on a fault
-// of its own.
+// the 64-bit logon reads, also for a PE32 build of this program. Microsoft documents none of it;
+// administrators' tools treat the WOW6432Node list as run at logon too, which the sandbox leaves
+// out (docs/sandbox.md). Returns false on a fault of its own.
 bool PlayActiveSetup() {
     Key components;
     LONG status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, ComponentsKey, 0, KEY_READ | KEY_WOW64_64KEY,
