@@ -48,19 +48,24 @@ inline void StageOutlook(bool extendedMapi, const std::string& profile = Profile
     REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", profile));
 }
 
+// No window came while the watch lasted, of the program or of any other process.
+inline void CheckNoWindowSeen(const WindowWatch& watch) {
+    CHECK_FALSE(watch.timedOut);
+    std::string seen;
+    for (const std::string& window : watch.windowsSeen)
+        seen += window + "; ";
+    INFO("windows seen: ", seen);
+    CHECK(watch.windowsSeen.empty());
+}
+
 // Runs the staged uninstaller as options say while watching its windows; none may appear, of its
 // own or of an Outlook it starts. Afterwards no Outlook is left running, unless one already was.
 inline DWORD RunQuiet(const RunOptions& options, bool outlookWasRunning = false) {
     WindowWatch watch = RunWatchingWindows(options);
     CAPTURE(options.commandLine);
     REQUIRE(watch.started);
-    CHECK_FALSE(watch.timedOut);
+    CheckNoWindowSeen(watch);
     REQUIRE(watch.exited);
-    std::string seen;
-    for (const std::string& window : watch.windowsSeen)
-        seen += window + "; ";
-    INFO("windows seen: ", seen);
-    CHECK(watch.windowsSeen.empty());
     // Outlook's local server ends by itself, having written its part of the profile.
     if (!outlookWasRunning)
         CHECK(OutlookServersGone(2000));

@@ -73,12 +73,7 @@ LogonSeen LogOn(int userPartTry) {
     DWORD exitCode = 1;
     CHECK(WaitForExit(logon, 5000, exitCode));
     CHECK(exitCode == 0);
-    CHECK_FALSE(watch.timedOut);
-    std::string windows;
-    for (const std::string& window : watch.windowsSeen)
-        windows += window + "; ";
-    INFO("windows seen: ", windows);
-    CHECK(watch.windowsSeen.empty());
+    CheckNoWindowSeen(watch);
     CHECK(OutlookServersGone(10000));
     seen.report = ReadLines(LogonReport);
     return seen;

@@ -285,16 +285,23 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
     for (char& c : spelling)
         c = c == '\\' ? '/' : char(std::tolower(static_cast<unsigned char>(c)));
     spelling.replace(spelling.find("corvenhalde"), 11, "CORVENHALDE");
-    CHECK(RunQuiet("/quiet /noschedule %" + spelling) == 1603);
+    // Nor is any user's part registered for the logon while the machine's part is unfinished.
+    CHECK(RunQuiet("/quiet /noschedule /allusers %" + spelling) == 1603);
+    const std::string component =
+        "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\Corvenhalde Plendrax Removal";
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, component, View::Wow64_64));
     CHECK(FileExists(setup));
     CHECK(PendingAtRestart().empty());
     CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
     CHECK_FALSE(FileExists(ShortcutIn(CSIDL_COMMON_PROGRAMS)));
     CHECK(Count(LogEvents(DefaultLog()), "A program file in use is not scheduled for deletion at "
                                          "restart: /noschedule is given") == 1);
+    CHECK(CountContaining(LogEvents(DefaultLog()), "not registered, since the machine's part is "
+                                                   "not done") == 1);
     // As deployment tools run it: scheduled for deletion at restart with the directories, the
-    // entry removed, 3010.
-    CHECK(RunQuiet("/quiet %" + installDirectory) == ERROR_SUCCESS_REBOOT_REQUIRED);
+    // entry removed, 3010; with the restart pending, each user's part is registered.
+    CHECK(RunQuiet("/quiet /allusers %" + installDirectory) == ERROR_SUCCESS_REBOOT_REQUIRED);
+    CHECK_FALSE(StringValue(HKEY_LOCAL_MACHINE, component, "StubPath", View::Wow64_64).empty());
     CHECK(PendingAtRestart() ==
           std::vector<std::string>{AtRestart(setup),
                                    AtRestart(sandbox::InstallParent() + "\\Plendrax"),
