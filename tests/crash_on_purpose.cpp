@@ -1,13 +1,35 @@
 // Crashes on purpose, or with --hang never ends: the sandbox must end it at once and say so,
 // instead of leaving it to a debugger that waits, and must clean up after one that hangs.
+// --beside-a-thread crashes while another thread runs: Wine's exit status is then 0.
+// --early-end says what a doctest program says as it starts a test case, then returns 0
+// without a summary, as a test program that calls exit() would.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
+namespace {
+DWORD WINAPI Wait(void*) {
+    Sleep(INFINITE);
+    return 0;
+}
+} // namespace
+
 int main(int argc, char** argv) {
-    if (argc > 1 && std::strcmp(argv[1], "--hang") == 0)
+    const char* mode = argc > 1 ? argv[1] : "";
+    if (std::strcmp(mode, "--hang") == 0)
         Sleep(INFINITE);
+    if (std::strcmp(mode, "--early-end") == 0) {
+        std::puts("[doctest] unskipped test cases passing the current filters: 2");
+        std::puts("[doctest] test case started: the first of two");
+        return 0;
+    }
+    if (std::strcmp(mode, "--beside-a-thread") == 0) {
+        HANDLE thread = CreateThread(nullptr, 0, Wait, nullptr, 0, nullptr);
+        if (thread == nullptr)
+            return 1;
+        CloseHandle(thread);
+    }
     std::puts("about to crash");
     std::fflush(stdout);
     volatile int* nowhere = nullptr;

@@ -1,2 +1,6 @@
-#define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
-#include <doctest.h>
+#define DOCTEST_CONFIG_IMPLEMENT
+#include "tests/DoctestMain.h"
+
+int main(int argc, char** argv) {
+    return doctest_main::Run(argc, argv);
+}

@@ -110,9 +110,10 @@ std::vector<LabelState> ReadLabels(HWND progress) {
 void RecordChanges(RunResult& run, const std::vector<LabelState>& before,
                    const std::vector<LabelState>& now) {
     DWORD tick = GetTickCount();
+    ++run.looks;
     for (size_t i = 0; i < now.size() && i < before.size(); ++i) {
         if (!(now[i] == before[i]))
-            run.changes.push_back({tick, now[i]});
+            run.changes.push_back({tick, now[i], run.looks, run.lastLookTick});
     }
 }
 
@@ -286,6 +287,7 @@ RunResult RunUninstaller(const RunOptions& options) {
         }
         if (progress != nullptr && !run.final.seen && IsWindow(progress) &&
             AllLabelsExist(progress)) {
+            DWORD lookStart = GetTickCount();
             std::vector<LabelState> labels = ReadLabels(progress);
             if (!run.progressSeen) {
                 run.progressSeen = true;
@@ -294,6 +296,7 @@ RunResult RunUninstaller(const RunOptions& options) {
             } else {
                 RecordChanges(run, last, labels);
             }
+            run.lastLookTick = lookStart;
             last = labels;
             if (options.tryToClose && !run.closeAttempted && IsWindowVisible(progress)) {
                 TryToClose(progress);
@@ -356,8 +359,8 @@ std::string DescribeRun(const RunResult& run) {
             out += "  " + Describe(label) + "\n";
         DWORD origin = run.changes.empty() ? 0 : run.changes.front().tick;
         for (const LabelChange& change : run.changes)
-            out += "  +" + std::to_string(change.tick - origin) + " ms " + Describe(change.label) +
-                   "\n";
+            out += "  +" + std::to_string(change.tick - origin) + " ms, look " +
+                   std::to_string(change.look) + ": " + Describe(change.label) + "\n";
         if (run.closeAttempted)
             out += std::string("  tried to close it (close box, Alt+F4, Escape): ") +
                    (run.progressOpenAfterClose ? "it stayed open\n" : "it closed\n");

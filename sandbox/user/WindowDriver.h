@@ -18,10 +18,14 @@ struct LabelState {
     }
 };
 
-// One change of one label, seen at tick (GetTickCount).
+// One change of one label, seen in the look numbered look, at tick (GetTickCount, after the
+// labels were read); the look before, which began at previousTick, did not see it yet. Changes
+// seen in one look happened in an order nobody saw.
 struct LabelChange {
     DWORD tick = 0;
     LabelState label;
+    unsigned look = 0;
+    DWORD previousTick = 0;
 };
 
 struct MessageBoxSeen {
@@ -54,6 +58,8 @@ struct RunResult {
     std::string progressCaption;
     std::vector<LabelState> initialLabels; // as first seen
     std::vector<LabelChange> changes;      // every later change, in order
+    unsigned looks = 0;                    // at the progress window's labels
+    DWORD lastLookTick = 0;                // when the last look began
     std::vector<LabelState> finalLabels;   // when the final box appeared
     bool closeAttempted = false;
     bool progressOpenAfterClose = false;

@@ -215,20 +215,7 @@ inline void CheckFullRunWindows(const RunResult& run, const std::string& files) 
     CHECK(run.final.text == UninstallerString(failed ? 3 : 5));
     CHECK(run.final.icon == (failed ? MB_ICONEXCLAMATION : MB_ICONINFORMATION));
     CHECK(run.progressVisibleBehindFinal);
-    std::vector<int> order;
-    std::vector<LabelChange> steps = LabelSteps(run);
-    for (const LabelChange& step : steps)
-        order.push_back(step.label.id);
-    if (!order.empty() && order.front() == 1001)
-        order.insert(order.begin(), 1004); // shown before the window was first looked at
-    CHECK(order == std::vector<int>{1004, 1001, 1005, 1002, 1006, 1003, 1007});
-    for (size_t n = 1; n + 1 < steps.size(); ++n) {
-        if (steps[n].label.id < 1004 && steps[n + 1].label.id >= 1004) {
-            // enable stage N, one second's pause, stage N's result
-            CAPTURE(steps[n].label.id);
-            CHECK(steps[n + 1].tick - steps[n].tick >= 900);
-        }
-    }
+    CheckStepsInTurn(run);
     for (const LabelState& label : run.finalLabels) {
         CAPTURE(label.id);
         if (label.id >= 1004)

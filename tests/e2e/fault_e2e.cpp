@@ -9,6 +9,7 @@
 #include "app/resources/resource.h"
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
+#include "tests/e2e/UninstallerRun.h"
 #include "tests/support/SandboxState.h"
 
 #include <windows.h>
@@ -120,22 +121,10 @@ TEST_CASE("large_profile: 200,000 items, 100,000 of them in one folder; the labe
     REQUIRE(run.progressSeen);
     // Seen while the conversion was still going on, then every label in the run's order:
     // a stage enabled, then its result shown.
-    std::vector<LabelState> current = run.initialLabels;
-    for (const LabelState& label : current)
+    for (const LabelState& label : run.initialLabels)
         if (label.id == IDC_CONVERT_RESULT)
             CHECK_FALSE(label.visible);
-    std::vector<int> order;
-    for (const LabelChange& change : run.changes)
-        for (LabelState& label : current)
-            if (label.id == change.label.id) {
-                if ((!label.visible && change.label.visible) ||
-                    (!label.enabled && change.label.enabled))
-                    order.push_back(label.id);
-                label = change.label;
-            }
-    CHECK(order == std::vector<int>{IDC_CONVERT_RESULT, IDC_FILES_STAGE, IDC_FILES_RESULT,
-                                    IDC_REGISTRY_STAGE, IDC_REGISTRY_RESULT, IDC_SHORTCUT_STAGE,
-                                    IDC_SHORTCUT_RESULT});
+    CheckStepsInTurn(run);
     for (const LabelState& label : run.finalLabels)
         if (label.id == IDC_CONVERT_RESULT)
             CHECK(label.text == "Done");

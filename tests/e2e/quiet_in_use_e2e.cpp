@@ -17,6 +17,14 @@ const std::string plendraxExe = installDirectory + "Plendrax.exe";
 const std::string setupExe = installDirectory + "Setup.exe";
 const std::string installDirectoryItself = sandbox::InstallParent() + "\\Plendrax";
 
+// A Plendrax form that Outlook half resets: a person's to finish, in the same run as the files
+// left for the restart.
+const char FormLeft[] = R"(store "Personal Folders" id=0A0B0C0D
+  folder "Tasks" type=3 id=00AA01 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
+    item "IPM.Task.Plendrax"
+fail "Personal Folders/Tasks.PropertyAccessor" SetProperties:0x36E6001E *
+)";
+
 // Both programs in use: they, then the directories, in the order Windows must delete them.
 const std::vector<std::string> bothScheduled = {AtRestart(plendraxExe), AtRestart(setupExe),
                                                 AtRestart(installDirectoryItself),
@@ -27,7 +35,30 @@ const std::vector<std::string> bothScheduled = {AtRestart(plendraxExe), AtRestar
 TEST_CASE("quiet_in_use: files in use are deleted at restart, 3010, nothing twice; not "
           "elevated, 1603") {
     CreateDirectoryA(logs.c_str(), nullptr);
-    StageOutlook(true);
+    // A read-only Setup.exe while another program of that name runs from elsewhere: access is
+    // denied, but the file is not in use. Nothing is scheduled and the entry stays: 1603.
+    const std::string namesake = "C:\\Other\\Setup.exe";
+    CreateDirectoryA("C:\\Other", nullptr);
+    REQUIRE(CopyFileA(SANDBOX_RECORDER, namesake.c_str(), FALSE));
+    RunOptions other;
+    other.applicationPath = namesake;
+    other.commandLine = "\"" + namesake + "\" /hold";
+    PROCESS_INFORMATION elsewhere;
+    REQUIRE(StartProgram(other, elsewhere));
+    REQUIRE(SetFileAttributesA(setupExe.c_str(), FILE_ATTRIBUTE_READONLY));
+    CHECK(RunQuiet("/quiet /scope=machine %" + installDirectory) == 1603);
+    CHECK(PendingAtRestart().empty());
+    CHECK(ValueExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY, "UninstallString"));
+    CHECK(CountContaining(LogEvents(DefaultLog()), "File " + setupExe + ": failed, error 5: ") ==
+          1);
+    TerminateProcess(elsewhere.hProcess, 0);
+    CHECK(WaitForSingleObject(elsewhere.hProcess, 30000) == WAIT_OBJECT_0);
+    CloseHandle(elsewhere.hThread);
+    CloseHandle(elsewhere.hProcess);
+    REQUIRE(SetFileAttributesA(setupExe.c_str(), FILE_ATTRIBUTE_NORMAL));
+    Restage();
+
+    StageOutlook(false, FormLeft);
     // Plendrax.exe running from the installation, as its user left it, and Setup.exe held open
     // by another program that does not share deletion.
     RunOptions plendrax;
@@ -61,7 +92,8 @@ TEST_CASE("quiet_in_use: files in use are deleted at restart, 3010, nothing twic
     CHECK(events.back() == "Exit code: 1603");
 
     // Elevated, both parts: the two programs and the two directories that only they keep are
-    // scheduled in that order, the entry goes, and a restart completes the removal.
+    // scheduled in that order, the entry goes, and a restart completes the removal. The form
+    // left for a person does not hide the restart from a deployment tool: 3010, not 1.
     DeleteFileA(DefaultLog().c_str());
     CHECK(RunQuiet("/quiet %" + installDirectory) == ERROR_SUCCESS_REBOOT_REQUIRED);
     CHECK(PendingAtRestart() == bothScheduled);
@@ -83,6 +115,8 @@ TEST_CASE("quiet_in_use: files in use are deleted at restart, 3010, nothing twic
           1);
     CHECK(Count(events, "A restart completes the removal: 4 paths are scheduled for deletion at "
                         "restart (named above)") == 1);
+    CHECK(CountContaining(events, "Default form left for a person to reset: folder \"Tasks\": ",
+                          "left half reset, for a person to finish") == 1);
     const char* allDone[] = {"done", "done", "done", "done"};
     CheckStagesLogged(events, allDone);
     CHECK(CountContaining(events, ": failed") == 0); // the maker's key is kept, not failed
@@ -123,8 +157,8 @@ TEST_CASE("quiet_in_use_restarted: the restart deleted what was scheduled, and n
     CheckAllGone();
     CHECK(FileExists(sandbox::Uninstaller()));
     CHECK(LogEvents(DefaultLog()).back() == "Exit code: 3010");
-    // Nothing is left: 0. (Outlook's records are of the processes before the restart.)
-    DeleteFileA(SANDBOX_LOG_DIRECTORY "outlook.log");
-    CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
+    // Nothing of the machine's is left: 0. (The user's part would still find the form that
+    // Outlook half resets.)
+    CHECK(RunQuiet("/quiet /scope=machine %" + installDirectory) == 0);
     CHECK(PendingAtRestart().empty());
 }

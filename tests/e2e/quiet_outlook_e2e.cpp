@@ -1,8 +1,8 @@
 // Unattended removal end to end, the user's part as Outlook is set up for the user: never set
-// up, set to prompt for a profile, already open, with profiles where Outlook before 2013 kept
-// them; and the interactive run with a user who never set up Outlook, as it always was. The
-// real UninstallPX.exe in a sandbox prefix, watched by the sandbox user, who must see no window
-// of it nor of an Outlook it starts.
+// up, set to prompt for a profile, with no default (none named, one gone, or one in an older
+// place only), already open, with profiles where Outlook before 2013 kept them; and the interactive
+// run with a user who never set up Outlook, as it always was. The real UninstallPX.exe in a sandbox
+// prefix, watched by the sandbox user, who must see no window of it nor of an Outlook it starts.
 #include <doctest.h>
 
 #include "tests/e2e/QuietRun.h"
@@ -76,6 +76,19 @@ TEST_CASE("quiet_outlook_profiles: Outlook never set up, set to prompt, already 
     REQUIRE(sandbox::RecordMailProfile(sandbox::MailProfile::NoDefault));
     CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 1603);
     CHECK(OutlookServerProcesses().empty());
+    // So is a default that names a profile no longer there; and a user upgraded from an older
+    // Outlook, whose older place names a default, has none: the first place that holds profiles
+    // is the one Outlook uses.
+    using sandbox::profiles::SetText;
+    REQUIRE(SetText(sandbox::DefaultProfileKeys[0], "DefaultProfile", "Gone"));
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 1603);
+    REQUIRE(sandbox::RecordMailProfile(sandbox::MailProfile::Older));
+    REQUIRE(
+        SetText((std::string(sandbox::ProfilesKeys[0]) + "\\Home\\9375CFF0413111d3B88A00104B2A6676")
+                    .c_str(),
+                "Account Name", "Outlook Data File"));
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 1603);
+    CHECK(OutlookServerProcesses().empty());
     events = LogEvents(DefaultLog());
     CHECK(Count(events, "Outlook is not running, and it is set to prompt for a profile at start "
                         "(HKEY_CURRENT_USER\\Software\\Microsoft\\Exchange\\Client\\Options, value "
@@ -87,9 +100,9 @@ TEST_CASE("quiet_outlook_profiles: Outlook never set up, set to prompt, already 
                         "HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\16.0\\Outlook\\Profiles "
                         "is the default: Outlook was not started, since it would ask for one and "
                         "wait for a person. Run the removal again while Outlook is open, or set a "
-                        "default profile (Control Panel, Mail, Show Profiles)") == 1);
-    CHECK(Count(events, "Stage 1 of 4, Outlook conversion: failed") == 2);
-    CHECK(Count(events, "Exit code: 1603") == 2);
+                        "default profile (Control Panel, Mail, Show Profiles)") == 3);
+    CHECK(Count(events, "Stage 1 of 4, Outlook conversion: failed") == 4);
+    CHECK(Count(events, "Exit code: 1603") == 4);
 
     // Run again while Outlook is open, set to prompt all the same: the Outlook running is used
     // as it is, and stays open; no other is started.

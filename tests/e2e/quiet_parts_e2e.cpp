@@ -82,8 +82,8 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     CHECK_FALSE(FileExists(DefaultLog()));
 }
 
-// Three Plendrax forms: one as installed, one whose display name is another, one whose
-// display name Outlook refuses to set.
+// Four Plendrax forms: one as installed, one whose display name is another, one whose
+// display name Outlook refuses to set and one whose class it refuses.
 const char FormsProfile[] = R"profile(store "Personal Folders" id=0A0B0C0D
   folder "Tasks" type=3 id=00AA01 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
     item "IPM.Task.Plendrax"
@@ -93,7 +93,10 @@ const char FormsProfile[] = R"profile(store "Personal Folders" id=0A0B0C0D
     item "IPM.Task.Plendrax"
   folder "Refusing" type=3 id=00AA03 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
     item "IPM.Task.Plendrax"
+  folder "Classless" type=3 id=00AA04 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
+    item "IPM.Task.Plendrax"
 fail "Personal Folders/Refusing.PropertyAccessor" SetProperties:0x36E6001E *
+fail "Personal Folders/Classless.PropertyAccessor" SetProperties:0x36E5001E *
 )profile";
 
 TEST_CASE("quiet_manual_steps: without Extended MAPI Outlook resets the forms, exit 0; a form it "
@@ -135,16 +138,18 @@ TEST_CASE("quiet_manual_steps: without Extended MAPI Outlook resets the forms, e
     // Only the other product's key, the user's own shortcut and the document beside the exe.
     CHECK(CountContaining(traces, ": present") == 3);
     state = SplitLines(ReadWholeFile(OutlookOut));
-    CHECK(CountContaining(state, "item \"IPM.Task\" saved=1") == 4);
+    CHECK(CountContaining(state, "item \"IPM.Task\" saved=1") == 5);
     CHECK(CountContaining(state, "folder \"Tasks\"",
                           "msgclass=\"IPM.Task\" displayname=\"Task\"") == 1);
     CHECK(CountContaining(state, "folder \"Mine\"", "displayname=\"Plendrax (old)\"") == 1);
-    // Outlook set the class and refused the name: the folder is left half reset.
+    // Outlook set the class and refused the name, or the other way round: half reset.
     CHECK(CountContaining(state, "folder \"Refusing\"",
                           "msgclass=\"IPM.Task\" displayname=\"Plendrax\"") == 1);
+    CHECK(CountContaining(state, "folder \"Classless\"",
+                          "msgclass=\"IPM.Task.Plendrax\" displayname=\"Task\"") == 1);
     REQUIRE(ReadWholeFile(DefaultLog()).compare(0, 3, "\xEF\xBB\xBF") == 0);
     events = LogEvents(DefaultLog());
-    CHECK(Count(events, "Outlook folders walked: 4; task folders visited: 3; items converted: 4; "
+    CHECK(Count(events, "Outlook folders walked: 5; task folders visited: 4; items converted: 5; "
                         "items failed: 0; default forms reset: 1; Extended MAPI used: no") == 1);
     CHECK(Count(events, "Default forms: reset through Outlook's object model (PropertyAccessor); "
                         "Extended MAPI not used: it is not installed (the MAPIX value is not "
@@ -156,6 +161,10 @@ TEST_CASE("quiet_manual_steps: without Extended MAPI Outlook resets the forms, e
                         "SetProperties did not set its PR_DEF_POST_DISPLAYNAME (error "
                         "0x80004005), but set its PR_DEF_POST_MSGCLASS: the folder is left half "
                         "reset, for a person to finish") == 1);
+    CHECK(Count(events, "Default form left for a person to reset: folder \"Classless\": "
+                        "SetProperties did not set its PR_DEF_POST_MSGCLASS (error 0x80004005), "
+                        "but set its PR_DEF_POST_DISPLAYNAME: the folder is left half reset, for "
+                        "a person to finish") == 1);
     CHECK(Count(events, "Outcome: message 7 (not shown: unattended): " +
                             OneLine(UninstallerString(7))) == 1);
     CHECK(events.back() == "Exit code: 1");

@@ -88,23 +88,7 @@ void CheckInitialLabels(const RunResult& run) {
 
 // The labels change in the run's order, the stages about a second apart.
 void CheckLabelOrder(const RunResult& run) {
-    std::vector<LabelChange> steps = LabelSteps(run);
-    std::vector<int> order;
-    for (const LabelChange& step : steps)
-        order.push_back(step.label.id);
-    // The first result may be set before the window is first seen.
-    if (!order.empty() && order.front() == 1001)
-        order.insert(order.begin(), 1004);
-    CHECK(order == std::vector<int>{1004, 1001, 1005, 1002, 1006, 1003, 1007});
-    for (size_t i = 1; i + 1 < steps.size(); ++i) {
-        if (steps[i].label.id < 1004 && steps[i + 1].label.id >= 1004) {
-            // enable stage N, one second's pause, stage N's result
-            DWORD gap = steps[i + 1].tick - steps[i].tick;
-            CAPTURE(steps[i].label.id);
-            CHECK(gap >= 900);
-            CHECK(gap < 5000);
-        }
-    }
+    CheckStepsInTurn(run, 5000);
 }
 
 void CheckFinalLabels(const RunResult& run, const char* converted, const char* files,

@@ -290,6 +290,10 @@ TEST_CASE("the unattended run's exit code follows the two outcome flags") {
     CHECK(UnattendedExitCode(false, true) == 1);
     CHECK(UnattendedExitCode(true, false) == 1603);
     CHECK(UnattendedExitCode(true, true) == 1603);
+    // A restart still to come outweighs a form left for a person; a failure outweighs both.
+    CHECK(UnattendedExitCode(false, false, true) == 3010);
+    CHECK(UnattendedExitCode(false, true, true) == 3010);
+    CHECK(UnattendedExitCode(true, true, true) == 1603);
 }
 
 TEST_CASE("the machine's part by an elevated copy: judged by what was there and what is gone") {

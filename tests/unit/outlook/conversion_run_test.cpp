@@ -92,8 +92,10 @@ TEST_CASE("the user's mail profiles: where they are, the default, the prompt") {
     ClearProfiles();
     CHECK(ReadMailProfiles().state == MailProfileState::None);
     // An empty Profiles key holds no profile; 15.0's is used when 16.0 has none.
+    HKEY empty;
     REQUIRE(RegCreateKeyA(HKEY_CURRENT_USER, "Software\\Microsoft\\Office\\16.0\\Outlook\\Profiles",
-                          nullptr) == ERROR_SUCCESS);
+                          &empty) == ERROR_SUCCESS);
+    RegCloseKey(empty);
     SetText((std::string(office15) + "\\Profiles\\Work\\0a0d020000000000c000000000000046").c_str(),
             "x", "y");
     MailProfiles profiles = ReadMailProfiles();

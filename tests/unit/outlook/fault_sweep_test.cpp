@@ -4,7 +4,7 @@
 // the process-wide MAPI latch starts clear and a crash or a hang shows); the parent compares
 // what the run left with what a failure at that place must leave.
 #define DOCTEST_CONFIG_IMPLEMENT
-#include <doctest.h>
+#include "tests/DoctestMain.h"
 
 #include "tests/support/SandboxState.h"
 #include "mapi/MapiSession.h"
@@ -523,5 +523,5 @@ TEST_CASE("sweep_mapi32: every call of the stand-in MAPI32 failing in turn") {
 int main(int argc, char** argv) {
     if (argc == 2 && strcmp(argv[1], "--child") == 0)
         return RunChild();
-    return doctest::Context(argc, argv).run();
+    return doctest_main::Run(argc, argv);
 }
