@@ -222,4 +222,18 @@ TEST_CASE("quiet_allusers_retry: a part that failed runs again at the next logon
           StringValue(HKEY_LOCAL_MACHINE, Component, "Version", View::Wow64_64));
     seen = LogOn(0);
     CHECK(CountContaining(seen.report, "stub \"Corvenhalde Plendrax Removal\"") == 0);
+
+    // Where the stub's copy cannot be kept, nothing is registered and the run says so: 1603, for
+    // the deployment's retry.
+    std::string kept = sandbox::ProgramFiles() + "\\Plendrax Removal";
+    REQUIRE(DeleteFileA((kept + "\\UninstallPX.exe").c_str()));
+    REQUIRE(RemoveDirectoryA(kept.c_str()));
+    REQUIRE(CreateFileWithText(kept));
+    Restage();
+    DeleteFileA(DefaultLog().c_str());
+    CHECK(DeployForAllUsers() == 1603);
+    CHECK_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SANDBOX_UNINSTALL_KEY));
+    events = LastRunEvents(DefaultLog());
+    CHECK(CountContaining(events, "not registered, since the stub's copy could not be made") == 1);
+    CHECK(events.back() == "Exit code: 1603");
 }
