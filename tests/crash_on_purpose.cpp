@@ -1,6 +1,7 @@
 // Crashes on purpose, or with --hang never ends: the sandbox must end it at once and say so,
 // instead of leaving it to a debugger that waits, and must clean up after one that hangs.
-// --beside-a-thread crashes while another thread runs: Wine's exit status is then 0.
+// --beside-a-thread crashes while another thread runs: Wine's exit status is then 0 (with a
+// thread that waits instead, 0 or 173, as the threads happen to end).
 // --early-end says what a doctest program says as it starts a test case, then returns 0
 // without a summary, as a test program that calls exit() would.
 #include <windows.h>
@@ -9,8 +10,11 @@
 #include <cstring>
 
 namespace {
-DWORD WINAPI Wait(void*) {
-    Sleep(INFINITE);
+// Says it runs, then keeps running.
+DWORD WINAPI Spin(void* running) {
+    SetEvent(running);
+    for (volatile bool on = true; on;) {
+    }
     return 0;
 }
 } // namespace
@@ -25,10 +29,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (std::strcmp(mode, "--beside-a-thread") == 0) {
-        HANDLE thread = CreateThread(nullptr, 0, Wait, nullptr, 0, nullptr);
-        if (thread == nullptr)
+        HANDLE running = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (running == nullptr)
             return 1;
-        CloseHandle(thread);
+        HANDLE thread = CreateThread(nullptr, 0, Spin, running, 0, nullptr);
+        bool spins = thread != nullptr && WaitForSingleObject(running, 30000) == WAIT_OBJECT_0;
+        if (thread != nullptr)
+            CloseHandle(thread);
+        if (!spins) // a thread that has not said it runs may still use the event
+            return 1;
+        CloseHandle(running); // the thread no longer needs it
     }
     std::puts("about to crash");
     std::fflush(stdout);
