@@ -35,15 +35,19 @@ char* LastSeparator(char* path) {
     return const_cast<char*>(LastSeparator(static_cast<const char*>(path)));
 }
 
-char* ModuleDirectory(char* buffer, DWORD size) {
+bool ModulePath(char* buffer, DWORD size) {
     if (size == 0)
-        return buffer;
-    buffer[0] = '\0';
+        return false;
     DWORD length = GetModuleFileNameA(nullptr, buffer, size);
-    if (length == 0 || length >= size) {
-        buffer[0] = '\0';
+    if (length != 0 && length < size)
+        return true;
+    buffer[0] = '\0';
+    return false;
+}
+
+char* ModuleDirectory(char* buffer, DWORD size) {
+    if (!ModulePath(buffer, size))
         return buffer;
-    }
     if (char* separator = LastSeparator(buffer))
         separator[1] = '\0';
     return buffer;

@@ -10,6 +10,10 @@ const char* CommandLineTail(const char* commandLine, UINT codePage = CP_ACP);
 char* LastSeparator(char* path);
 const char* LastSeparator(const char* path);
 
+// The running executable's full path; false, with the buffer empty, when it could not be had
+// whole.
+bool ModulePath(char* buffer, DWORD size);
+
 // The running executable's directory with its trailing separator. The buffer holds the
 // empty string when the path could not be had whole: a truncated path would name some
 // other directory.

@@ -109,9 +109,7 @@ int RunHoldingLocks(const CommandLineOptions& options, const RunContext& context
             UninstallRun(options.installDirectory);
         } else {
             MachinePartHandOff handOff;
-            DWORD length = GetModuleFileNameA(nullptr, handOff.program, sizeof handOff.program);
-            if (length == 0 || length >= sizeof handOff.program)
-                handOff.program[0] = '\0';
+            ModulePath(handOff.program, sizeof handOff.program);
             handOff.machineLock = &machineLock;
             ChildLogBesideRunLog(options, handOff.childLog);
             UninstallRun(options.installDirectory, &handOff);

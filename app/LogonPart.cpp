@@ -1,5 +1,6 @@
 #include "app/LogonPart.h"
 
+#include "app/CommandLine.h"
 #include "app/RemovalLog.h"
 #include "removal/Removal.h"
 
@@ -7,12 +8,13 @@
 
 #include <cstring>
 
+#define COMPONENT_NAME "Corvenhalde Plendrax Removal"
 const char LogonComponentKey[] =
-    "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\Corvenhalde Plendrax Removal";
+    "SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\" COMPONENT_NAME;
 
 namespace {
 
-const char componentName[] = "Corvenhalde Plendrax Removal";
+const char componentName[] = COMPONENT_NAME;
 const char description[] = "Plendrax removal: this user's Outlook task items and task folders' "
                            "default forms, settings and desktop shortcut";
 const char runOnceKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
@@ -68,16 +70,12 @@ bool UserPartCommand(const char* program, const char* option, int tryNumber,
     return true;
 }
 
-bool ModulePath(char (&path)[MAX_PATH]) {
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return length != 0 && length < sizeof path;
-}
-
 // Copies this program to where every user's stub runs it from. A copy there that a user's part
 // is running cannot be replaced, and serves as it is.
 bool KeepStubCopy(char (&kept)[MAX_PATH]) {
     char directory[MAX_PATH], self[MAX_PATH];
-    if (!SpecialFolderPath(nullptr, directory, CSIDL_PROGRAM_FILES) || !ModulePath(self)) {
+    if (!SpecialFolderPath(nullptr, directory, CSIDL_PROGRAM_FILES) ||
+        !ModulePath(self, sizeof self)) {
         LogLine("The stub's copy: the Program Files folder or this program's path could not be "
                 "found");
         return false;
@@ -176,11 +174,12 @@ int RegisterLogonPart(const char* installDirectory, int runExitCode, bool newRem
     if (result == ERROR_SUCCESS)
         result = component.SetNumber("IsInstalled", 1);
     if (result != ERROR_SUCCESS) {
-        LogFailure("Each user's part at logon: the Active Setup component "
-                   "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Active Setup\\Installed "
-                   "Components\\Corvenhalde Plendrax Removal could not be written (it needs an "
-                   "administrator or the system account)",
-                   DWORD(result));
+        char what[300];
+        wsprintfA(what,
+                  "Each user's part at logon: the Active Setup component HKEY_LOCAL_MACHINE\\%s "
+                  "could not be written (it needs an administrator or the system account)",
+                  LogonComponentKey);
+        LogFailure(what, DWORD(result));
         return ERROR_INSTALL_FAILURE;
     }
     LogLine("Each user's part at logon: registered as the Active Setup component "
@@ -211,7 +210,7 @@ int HandOffLogonPart(const CommandLineOptions& options, HANDLE& suspendedThread)
         return ERROR_SUCCESS;
     }
     char self[MAX_PATH], command[2 * MAX_PATH + 64];
-    if (!ModulePath(self) ||
+    if (!ModulePath(self, sizeof self) ||
         !UserPartCommand(self, "/logontry", options.atLogon, options.installDirectory, command)) {
         LogLine("The user's part could not be started: its command line would not fit");
         ScheduleNextLogonTry(options, ERROR_INSTALL_FAILURE);
@@ -254,7 +253,7 @@ void ScheduleNextLogonTry(const CommandLineOptions& options, int exitCode) {
     char self[MAX_PATH], command[2 * MAX_PATH + 64];
     RegistryKey runOnce;
     LONG result = ERROR_BUFFER_OVERFLOW;
-    if (ModulePath(self) &&
+    if (ModulePath(self, sizeof self) &&
         UserPartCommand(self, "/atlogon", tryNumber + 1, options.installDirectory, command) &&
         (result = runOnce.Create(HKEY_CURRENT_USER, runOnceKey, 0)) == ERROR_SUCCESS)
         result = runOnce.SetText(componentName, command);

@@ -68,7 +68,7 @@ inline DWORD RunQuiet(const RunOptions& options, bool outlookWasRunning = false)
     REQUIRE(watch.exited);
     // Outlook's local server ends by itself, having written its part of the profile.
     if (!outlookWasRunning)
-        CHECK(OutlookServersGone(2000));
+        CHECK(OutlookServersGone());
     return watch.exitCode;
 }
 

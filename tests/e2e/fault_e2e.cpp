@@ -65,7 +65,7 @@ void RunWithFailingCall(const std::string& failCall) {
         if (label.id == IDC_CONVERT_RESULT)
             converted = label.text;
     CHECK((converted == "Done" || converted == UninstallerString(IDS_FAILED)));
-    CHECK(OutlookServersGone(2000));
+    CHECK(OutlookServersGone());
 
     std::vector<std::string> outlook = ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log");
     CHECK(CountContaining(outlook, "after its last release") == 0);

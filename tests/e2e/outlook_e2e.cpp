@@ -122,7 +122,7 @@ Outcome RunScenario(const Scenario& scenario) {
     REQUIRE(outcome.run.exited);
     // No Outlook left behind: the server had no client left and has ended, having written
     // its part of the profile's state.
-    outcome.serverGone = OutlookServersGone(2000);
+    outcome.serverGone = OutlookServersGone();
     CHECK(outcome.serverGone);
     if (scenario.server == OutlookServer::Local)
         CHECK(OutlookServerProcesses().size() == 1);

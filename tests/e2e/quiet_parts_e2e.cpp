@@ -32,7 +32,7 @@ TEST_CASE("quiet_same_end_state: an interactive run with /log, then a quiet run:
     CHECK_FALSE(FileExists(DefaultLog()));
 
     std::vector<std::string> interactiveEnd = Traces();
-    CHECK(OutlookServersGone(2000));
+    CHECK(OutlookServersGone());
     std::string interactiveOutlook = ReadWholeFile(SANDBOX_LOG_DIRECTORY "profile.out");
     std::vector<RestoreRequest> interactiveRestore = RestoreRequests();
     REQUIRE(interactiveRestore.size() == 2);

@@ -43,8 +43,9 @@ enum class OutlookServer { Local, InProcess };
 void RegisterOutlookStandin(OutlookServer server = OutlookServer::Local);
 // The local server's processes whose start the stand-in recorded in outlook.log.
 std::vector<DWORD> OutlookServerProcesses();
-// Whether every one of them has ended within limitMs (polled).
-bool OutlookServersGone(DWORD limitMs);
+// Whether every one of them has ended within limitMs (polled). The default is for a loaded
+// machine, where a server's own end after its last release was once seen to take over 2 s.
+bool OutlookServersGone(DWORD limitMs = 15000);
 // Whether the registry says that Extended MAPI is installed ("MAPIX" = "1").
 void SetExtendedMapi(bool present);
 
