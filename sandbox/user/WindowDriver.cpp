@@ -206,9 +206,20 @@ bool StartProgram(const RunOptions& options, PROCESS_INFORMATION& process) {
     HANDLE limited = LimitedToken();
     if (limited == nullptr)
         return false;
-    BOOL started = CreateProcessAsUserA(limited, application, &commandLine[0], nullptr, nullptr,
-                                        FALSE, 0, nullptr, directory, &startup, &process);
+    // Wine 8 once refused a start with the linked token with ERROR_INTERNAL_ERROR, in a fresh
+    // prefix on a loaded machine; no process was made, so asking again is safe.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0)
+            Sleep(500);
+        started = CreateProcessAsUserA(limited, application, &commandLine[0], nullptr, nullptr,
+                                       FALSE, 0, nullptr, directory, &startup, &process);
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR)
+            break;
+    }
+    DWORD error = GetLastError();
     CloseHandle(limited);
+    SetLastError(error);
     return started != FALSE;
 }
 
