@@ -22,6 +22,10 @@ HRESULT CreateOutlookApplication(DispatchRef& application) {
     IUnknown* unknown = nullptr;
     HRESULT result = CoCreateInstance(CLSID_OutlookApplication, nullptr, OutlookClassContext,
                                       IID_IUnknown, reinterpret_cast<void**>(&unknown));
+    // Outlook 98 registers only its own class.
+    if (result == REGDB_E_CLASSNOTREG)
+        result = CoCreateInstance(CLSID_OutlookApplicationOld, nullptr, OutlookClassContext,
+                                  IID_IUnknown, reinterpret_cast<void**>(&unknown));
     if (FAILED(result))
         return result;
     if (unknown == nullptr)
@@ -37,6 +41,8 @@ HRESULT AttachToRunningOutlook(DispatchRef& application) {
     application.Release();
     IUnknown* unknown = nullptr;
     HRESULT result = GetActiveObject(CLSID_OutlookApplication, nullptr, &unknown);
+    if (FAILED(result))
+        result = GetActiveObject(CLSID_OutlookApplicationOld, nullptr, &unknown);
     if (FAILED(result))
         return result;
     if (unknown == nullptr)

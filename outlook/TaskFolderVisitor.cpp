@@ -92,8 +92,19 @@ void ResetDefaultForm(const ConversionContext& run, const DispatchRef& folder,
         bool extendedMapi = GetMapiSession() != nullptr;
         if (!extendedMapi && !run.formResetThroughOutlook)
             return;
-        if (!DefaultFormProbe(folder.NewReference()))
+        HRESULT notExamined = S_OK;
+        if (!DefaultFormProbe(folder.NewReference(), &notExamined)) {
+            // Unattended, a folder whose form nobody could see is a folder a person must look
+            // at; the interactive run takes it for the standard form.
+            if (notExamined != S_OK && run.formResetThroughOutlook) {
+                *run.manualSteps = true;
+                char why[80];
+                wsprintfA(why, "its default form could not be examined (error 0x%08lX)",
+                          static_cast<unsigned long>(notExamined));
+                NameFolderNotReset(*run.figures, folder, why, folderName);
+            }
             return;
+        }
         std::string why = "the reset through Extended MAPI failed";
         bool reset;
         if (extendedMapi) {
@@ -174,7 +185,9 @@ bool TaskFolderVisitor(DispatchRef folder, void* context) {
     return true;
 }
 
-bool DefaultFormProbe(DispatchRef folder) {
+bool DefaultFormProbe(DispatchRef folder, HRESULT* notExamined) {
+    if (notExamined != nullptr)
+        *notExamined = S_OK;
     bool isPlendrax = false;
     bool created = false;
     DispatchRef item;
@@ -195,7 +208,9 @@ bool DefaultFormProbe(DispatchRef folder) {
         if (form.IsNull())
             RaiseComError(E_POINTER);
         isPlendrax = HasPlendraxClass(form);
-    } catch (const _com_error&) {
+    } catch (const _com_error& error) {
+        if (notExamined != nullptr)
+            *notExamined = FAILED(error.Error()) ? error.Error() : E_FAIL;
     } catch (...) {
         // Whatever else went wrong, the temporary item must not outlive the probe.
         if (created) {

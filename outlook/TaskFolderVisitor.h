@@ -15,5 +15,6 @@ struct ConversionContext {
 bool TaskFolderVisitor(DispatchRef folder, void* context);
 
 // True when the folder's default form is the Plendrax form, found from a temporary item that
-// is closed unsaved. Owns the folder reference.
-bool DefaultFormProbe(DispatchRef folder);
+// is closed unsaved. Owns the folder reference. An automation error that kept it from finding
+// the form gives false, and its HRESULT in *notExamined where that is given (else S_OK).
+bool DefaultFormProbe(DispatchRef folder, HRESULT* notExamined = nullptr);

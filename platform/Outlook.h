@@ -2,8 +2,13 @@
 // Outlook's automation server as the conversion drives it: by DISPID, without a type library.
 #include <windows.h>
 
-// {0006F033-0000-0000-C000-000000000046}: Outlook.Application
+// {0006F03A-0000-0000-C000-000000000046}: Outlook.Application from Outlook 2000 on, and the
+// class a running Outlook registers in the running object table.
 const CLSID CLSID_OutlookApplication = {
+    0x0006F03A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// {0006F033-0000-0000-C000-000000000046}: the class of Outlook 97 and 98, which later Outlooks
+// may or may not still register.
+const CLSID CLSID_OutlookApplicationOld = {
     0x0006F033, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER
 const DWORD OutlookClassContext = 7;
@@ -17,7 +22,7 @@ const DISPID DefaultItemType = 0x3106;
 const DISPID Items = 0x3100;
 const DISPID EntryID = 0xF01E;
 const DISPID StoreID = 0x3108;
-const DISPID Add = 0xC8;
+const DISPID Add = 0x5F; // Items.Add from Outlook 98 on
 const DISPID MessageClass = 0x1A;
 const DISPID Save = 0xF048;
 const DISPID FormDescription = 0xF095;

@@ -79,8 +79,14 @@ inline bool RecordBitnessOnly(const char* which, unsigned places) {
 
 } // namespace bitness
 
-// Outlook's application class, registered for COM in HKEY_LOCAL_MACHINE\Software\Classes.
-const char OutlookClassKey[] = "SOFTWARE\\Classes\\CLSID\\{0006F033-0000-0000-C000-000000000046}";
+// Outlook's application class as Outlook 2000 and later register it for COM, with its ProgID,
+// in HKEY_LOCAL_MACHINE\Software\Classes; and the class of Outlook 97 and 98, which a later
+// Outlook may still register beside it for the same server.
+#define SANDBOX_OUTLOOK_CLASS "{0006F03A-0000-0000-C000-000000000046}"
+#define SANDBOX_OUTLOOK_OLD_CLASS "{0006F033-0000-0000-C000-000000000046}"
+const char OutlookClassKey[] = "SOFTWARE\\Classes\\CLSID\\" SANDBOX_OUTLOOK_CLASS;
+const char OutlookOldClassKey[] = "SOFTWARE\\Classes\\CLSID\\" SANDBOX_OUTLOOK_OLD_CLASS;
+const char OutlookProgIdKey[] = "SOFTWARE\\Classes\\Outlook.Application";
 const char OutlookLocalServer[] = SANDBOX_DIRECTORY "OutlookStandin.exe";
 
 // Where Outlook's set-up registers its local server: in the registry view of Outlook's own
@@ -93,27 +99,51 @@ inline REGSAM OutlookClassView() {
 
 namespace bitness {
 
+inline void RemoveKey(const std::string& key, REGSAM view) {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), view, 0); // only when left empty
+}
+
 inline void RemoveLocalServer(REGSAM view) {
-    std::string key = std::string(OutlookClassKey) + "\\LocalServer32";
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), view, 0);
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, OutlookClassKey, view, 0); // only when left empty
+    for (const char* classKey : {OutlookClassKey, OutlookOldClassKey}) {
+        RemoveKey(std::string(classKey) + "\\LocalServer32", view);
+        RemoveKey(std::string(classKey) + "\\ProgID", view);
+        RemoveKey(classKey, view);
+    }
+    RemoveKey(std::string(OutlookProgIdKey) + "\\CLSID", view);
+    RemoveKey(OutlookProgIdKey, view);
+}
+
+inline bool LocalServerOf(const char* classKey) {
+    std::string key = std::string(classKey) + "\\LocalServer32";
+    return !MachineText(key.c_str(), "", KEY_WOW64_64KEY).empty() ||
+           !MachineText(key.c_str(), "", KEY_WOW64_32KEY).empty();
 }
 
 } // namespace bitness
 
 // Whether the stand-in is registered as Outlook's local server, in either view.
 inline bool OutlookLocalServerRegistered() {
-    std::string key = std::string(OutlookClassKey) + "\\LocalServer32";
-    return !MachineText(key.c_str(), "", KEY_WOW64_64KEY).empty() ||
-           !MachineText(key.c_str(), "", KEY_WOW64_32KEY).empty();
+    return bitness::LocalServerOf(OutlookClassKey) || bitness::LocalServerOf(OutlookOldClassKey);
 }
 
-// The stand-in as Outlook's local server, in the view of the recorded bitness only.
-inline bool RegisterOutlookLocalServer() {
+// The stand-in as Outlook's local server, in the view of the recorded bitness only: the class
+// of today's Outlook with its ProgID, and the old class beside it unless a machine without it
+// is asked for.
+inline bool RegisterOutlookLocalServer(bool oldClassToo = true) {
     bitness::RemoveLocalServer(KEY_WOW64_64KEY);
     bitness::RemoveLocalServer(KEY_WOW64_32KEY);
-    std::string key = std::string(OutlookClassKey) + "\\LocalServer32";
-    return bitness::SetText(key.c_str(), "", OutlookLocalServer, OutlookClassView());
+    REGSAM view = OutlookClassView();
+    std::string key = std::string(OutlookClassKey);
+    bool written =
+        bitness::SetText((key + "\\LocalServer32").c_str(), "", OutlookLocalServer, view) &&
+        bitness::SetText((key + "\\ProgID").c_str(), "", "Outlook.Application", view) &&
+        bitness::SetText((std::string(OutlookProgIdKey) + "\\CLSID").c_str(), "",
+                         SANDBOX_OUTLOOK_CLASS, view);
+    if (oldClassToo)
+        written = bitness::SetText((std::string(OutlookOldClassKey) + "\\LocalServer32").c_str(),
+                                   "", OutlookLocalServer, view) &&
+                  written;
+    return written;
 }
 
 // Records an Outlook of this bitness ("x86" or "x64") in the truth and in the places given
@@ -122,8 +152,9 @@ inline bool RegisterOutlookLocalServer() {
 // False when a value could not be written.
 inline bool RecordOutlookBitness(const char* which, unsigned places) {
     bool registered = OutlookLocalServerRegistered();
+    bool oldClassToo = bitness::LocalServerOf(OutlookOldClassKey);
     bool written = bitness::RecordBitnessOnly(which, places);
-    return (!registered || RegisterOutlookLocalServer()) && written;
+    return (!registered || RegisterOutlookLocalServer(oldClassToo)) && written;
 }
 
 } // namespace sandbox

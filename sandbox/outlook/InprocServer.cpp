@@ -7,7 +7,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     if (out == nullptr)
         return E_POINTER;
     *out = nullptr;
-    if (clsid != standin::CLSID_Application)
+    if (clsid != standin::CLSID_Application && clsid != standin::CLSID_ApplicationOld)
         return CLASS_E_CLASSNOTAVAILABLE;
     return standin::Factory()->QueryInterface(iid, out);
 }

@@ -116,9 +116,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     standin::SetServing(standin::Serving::LocalServer);
     standin::OnIdle(Quit);
     CoRegisterMessageFilter(&filter, nullptr);
-    DWORD cookie = 0, running = 0;
+    DWORD cookie = 0, oldCookie = 0, running = 0;
     HRESULT registered = CoRegisterClassObject(standin::CLSID_Application, standin::Factory(),
                                                CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+    HRESULT oldRegistered =
+        CoRegisterClassObject(standin::CLSID_ApplicationOld, standin::Factory(),
+                              CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &oldCookie);
     HRESULT active = RegisterActiveObject(standin::RunningApplication(), standin::CLSID_Application,
                                           ACTIVEOBJECT_WEAK, &running);
     sandbox::Record(standin::Log, "running object table -> 0x%08lX",
@@ -138,6 +141,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     }
     if (SUCCEEDED(active))
         RevokeActiveObject(running, nullptr);
+    if (SUCCEEDED(oldRegistered))
+        CoRevokeClassObject(oldCookie);
     if (SUCCEEDED(registered))
         CoRevokeClassObject(cookie);
     CoRegisterMessageFilter(nullptr, nullptr);

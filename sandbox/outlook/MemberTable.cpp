@@ -23,7 +23,7 @@ const Member members[] = {
     {Kind::Folder, 0x3001, Get, "Name", Argument::None, false, Result::Text},
     {Kind::Items, 0x50, Get, "Count", Argument::None, false, Result::Number},
     {Kind::Items, 0x51, Method, "Item", Argument::Index, false, Result::Object},
-    {Kind::Items, 0xC8, Method, "Add", Argument::ItemType, true, Result::Object},
+    {Kind::Items, 0x5F, Method, "Add", Argument::ItemType, true, Result::Object},
     {Kind::Item, 0x1A, Get, "MessageClass", Argument::None, false, Result::Text},
     {Kind::Item, 0x1A, Put, "MessageClass", Argument::Text, false, Result::None},
     {Kind::Item, 0xF048, Method, "Save", Argument::None, false, Result::None},

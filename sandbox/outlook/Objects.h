@@ -8,8 +8,13 @@
 
 namespace standin {
 
-// {0006F033-0000-0000-C000-000000000046}
+// {0006F03A-0000-0000-C000-000000000046}, Outlook.Application from Outlook 2000 on, and the
+// class a running Outlook is found under in the running object table.
 const CLSID CLSID_Application = {
+    0x0006F03A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// {0006F033-0000-0000-C000-000000000046}, Outlook 97's and 98's, which later Outlooks may still
+// register beside it for the same server.
+const CLSID CLSID_ApplicationOld = {
     0x0006F033, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // The record the objects write: C:\sandbox\log\outlook.log.

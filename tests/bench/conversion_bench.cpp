@@ -25,7 +25,7 @@
 namespace {
 
 const char ProfilePath[] = "C:\\sandbox\\bench-profile.txt";
-const char ClassKey[] = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\";
+const char ClassKey[] = "CLSID\\{0006F03A-0000-0000-C000-000000000046}\\";
 
 // One store holding the task folders side by side, the items spread evenly over them.
 bool WriteProfile(long items, long folders) {

@@ -220,9 +220,9 @@ TEST_CASE("quiet_truth: the exit code says what is left: a wrong directory, a fa
     // Without Outlook there is nothing to convert: neither a failure nor a step for a person.
     Restage();
     StageOutlook(true);
-    const std::string server = "CLSID\\{0006F033-0000-0000-C000-000000000046}";
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, (server + "\\LocalServer32").c_str());
-    REQUIRE(RegDeleteKeyA(HKEY_CLASSES_ROOT, server.c_str()) == ERROR_SUCCESS);
+    for (const char* id : {SANDBOX_OUTLOOK_CLASS, SANDBOX_OUTLOOK_OLD_CLASS})
+        REQUIRE(RegDeleteTreeA(HKEY_CLASSES_ROOT, (std::string("CLSID\\") + id).c_str()) ==
+                ERROR_SUCCESS);
     DeleteFileA(DefaultLog().c_str());
     CHECK(RunQuiet("/quiet %" + installDirectory) == 0);
     CheckAllGone();

@@ -139,17 +139,21 @@ std::vector<std::string> PendingAtRestart() {
 void RegisterOutlookStandin(OutlookServer server) {
     sandbox::RecordMailProfile(sandbox::MailProfile::Default);
     // With both registered, COM would take the in-process one: only the chosen one stays.
-    const std::string key = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\";
+    for (const char* id : {SANDBOX_OUTLOOK_CLASS, SANDBOX_OUTLOOK_OLD_CLASS}) {
+        const std::string key = std::string("CLSID\\") + id + "\\InprocServer32";
+        if (server == OutlookServer::Local) {
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
+            continue;
+        }
+        SetStringValue(HKEY_CLASSES_ROOT, key, nullptr, SANDBOX_DIRECTORY "OutlookStandin.dll");
+        SetStringValue(HKEY_CLASSES_ROOT, key, "ThreadingModel", "Apartment");
+    }
     if (server == OutlookServer::Local) {
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, (key + "InprocServer32").c_str());
         sandbox::RegisterOutlookLocalServer();
         return;
     }
     sandbox::bitness::RemoveLocalServer(KEY_WOW64_64KEY);
     sandbox::bitness::RemoveLocalServer(KEY_WOW64_32KEY);
-    SetStringValue(HKEY_CLASSES_ROOT, key + "InprocServer32", nullptr,
-                   SANDBOX_DIRECTORY "OutlookStandin.dll");
-    SetStringValue(HKEY_CLASSES_ROOT, key + "InprocServer32", "ThreadingModel", "Apartment");
 }
 
 std::vector<DWORD> OutlookServerProcesses() {

@@ -34,7 +34,7 @@ const MemberRule members[] = {
     {Kind::Folder, 0x3001, Get, "Name", 0, VT_EMPTY, true},
     {Kind::ItemCollection, 0x50, Get, "Count", 0, VT_EMPTY, true},
     {Kind::ItemCollection, 0x51, Method, "Item", 1, VT_I4, true},
-    {Kind::ItemCollection, 0xC8, Method, "Add", 0, VT_EMPTY, true},
+    {Kind::ItemCollection, 0x5F, Method, "Add", 0, VT_EMPTY, true},
     {Kind::Item, 0x1A, Get, "MessageClass", 0, VT_EMPTY, true},
     {Kind::Item, 0x1A, Put, "MessageClass=", 1, VT_BSTR, false},
     {Kind::Item, 0xF048, Method, "Save", 0, VT_EMPTY, false},

@@ -358,6 +358,7 @@ TEST_CASE("asking for IDispatch") {
 }
 
 TEST_CASE("creating the application fails cleanly when Outlook is not registered") {
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{0006F03A-0000-0000-C000-000000000046}");
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{0006F033-0000-0000-C000-000000000046}");
     REQUIRE(SUCCEEDED(CoInitialize(nullptr)));
     DispatchRef application;

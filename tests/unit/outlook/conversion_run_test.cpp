@@ -58,6 +58,7 @@ TEST_CASE("COM already initialised: false, flag true, CoUninitialize not called"
 }
 
 TEST_CASE("Outlook cannot be created: false, flag true, COM uninitialised again") {
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{0006F03A-0000-0000-C000-000000000046}");
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{0006F033-0000-0000-C000-000000000046}");
     RunOnThread run;
     Run(run);
@@ -128,6 +129,7 @@ TEST_CASE("the user's mail profiles: where they are, the default, the prompt") {
 TEST_CASE("no profile: unattended, Outlook is neither found nor created; interactive, it is "
           "created all the same") {
     ClearProfiles();
+    RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{0006F03A-0000-0000-C000-000000000046}");
     RegDeleteTreeA(HKEY_CLASSES_ROOT, "CLSID\\{0006F033-0000-0000-C000-000000000046}");
     ConversionRequest unattended;
     unattended.nobodyToAnswerOutlook = true;

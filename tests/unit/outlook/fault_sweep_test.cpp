@@ -48,7 +48,7 @@ const std::set<std::string> CleanConverted = {
     "Personal Folders/Later#2", "Archive/Old#1"};
 const std::set<std::string> CleanResets = {"Personal Folders/Tasks", "Archive/Old"};
 
-const char ServerKey[] = "CLSID\\{0006F033-0000-0000-C000-000000000046}\\InprocServer32";
+const char ServerKey[] = "CLSID\\{0006F03A-0000-0000-C000-000000000046}\\InprocServer32";
 const char ChildReport[] = "C:\\sandbox\\log\\sweep-child.txt";
 const DWORD ChildLimitMs = 60000;
 
