@@ -66,6 +66,7 @@ inline DWORD RunQuiet(const RunOptions& options, bool outlookWasRunning = false)
     REQUIRE(watch.started);
     CheckNoWindowSeen(watch);
     REQUIRE(watch.exited);
+    CHECK(OutlookMembersNotFound().empty());
     // Outlook's local server ends by itself, having written its part of the profile.
     if (!outlookWasRunning)
         CHECK(OutlookServersGone());

@@ -4,6 +4,7 @@
 
 #include "sandbox/common/Layout.h"
 #include "sandbox/user/WindowDriver.h"
+#include "tests/support/SandboxState.h"
 
 #include <string>
 #include <vector>
@@ -79,5 +80,6 @@ inline RunResult Run(const RunOptions& options) {
     REQUIRE_FALSE(run.timedOut);
     REQUIRE(run.exited);
     CHECK(run.exitCode == 0);
+    CHECK(OutlookMembersNotFound().empty());
     return run;
 }

@@ -127,6 +127,7 @@ Outcome RunScenario(const Scenario& scenario) {
     if (scenario.server == OutlookServer::Local)
         CHECK(OutlookServerProcesses().size() == 1);
     outcome.outlook = ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log");
+    CHECK(OutlookMembersNotFound().empty());
     for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "profile.out"))
         outcome.state.push_back(Trimmed(line));
     outcome.documents = ReadWholeFile(SANDBOX_LOG_DIRECTORY "recorder.log");

@@ -159,3 +159,34 @@ TEST_CASE("quiet_outlook_profiles: Outlook never set up, set to prompt, already 
     CHECK(Count(outlookLog, "box answered 1") == 1);
     CHECK(CountContaining(SplitLines(ReadWholeFile(OutlookOut)), Converted) == 3);
 }
+
+TEST_CASE("quiet_outlook_classes: an Outlook that registers only today's class; a task folder "
+          "whose default form cannot be examined") {
+    // Outlook 2000 and later need not register Outlook 98's class beside their own.
+    StageOutlook(true);
+    for (const char* oldClass : {"CLSID\\" SANDBOX_OUTLOOK_OLD_CLASS "\\LocalServer32",
+                                 "CLSID\\" SANDBOX_OUTLOOK_OLD_CLASS})
+        REQUIRE(RegDeleteKeyA(HKEY_CLASSES_ROOT, oldClass) == ERROR_SUCCESS);
+    DeleteFileA(DefaultLog().c_str());
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 0);
+    std::vector<std::string> state = SplitLines(ReadWholeFile(OutlookOut));
+    CHECK(CountContaining(state, Converted) == 3);
+    CHECK(CountContaining(state, "folder \"Tasks\"",
+                          "msgclass=\"IPM.Task\" displayname=\"Task\"") == 1);
+    CHECK(LogEvents(DefaultLog()).back() == "Exit code: 0");
+
+    // Outlook refuses the probe's temporary item in one folder: nobody knows that folder's
+    // form, so a person has to look at it. Everything else is done.
+    Restage();
+    StageOutlook(true,
+                 std::string(Profile) + "fail \"Archive/Old tasks.Items\" Add * 0x80004005\n");
+    DeleteFileA(DefaultLog().c_str());
+    CHECK(RunQuiet("/quiet /scope=user %" + installDirectory) == 1);
+    state = SplitLines(ReadWholeFile(OutlookOut));
+    CHECK(CountContaining(state, Converted) == 3);
+    std::vector<std::string> events = LogEvents(DefaultLog());
+    CHECK(Count(events,
+                "Default form left for a person to reset: folder \"Old tasks\": its default "
+                "form could not be examined (error 0x80004005)") == 1);
+    CHECK(events.back() == "Exit code: 1");
+}

@@ -156,6 +156,14 @@ void RegisterOutlookStandin(OutlookServer server) {
     sandbox::bitness::RemoveLocalServer(KEY_WOW64_32KEY);
 }
 
+std::vector<std::string> OutlookMembersNotFound() {
+    std::vector<std::string> refused;
+    for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log"))
+        if (line.find("-> 0x80020003") != std::string::npos)
+            refused.push_back(line);
+    return refused;
+}
+
 std::vector<DWORD> OutlookServerProcesses() {
     std::vector<DWORD> processes;
     for (const std::string& line : ReadLines(SANDBOX_LOG_DIRECTORY "outlook.log")) {

@@ -41,6 +41,9 @@ std::vector<std::string> PendingAtRestart();
 // (sandbox::RecordMailProfile, sandbox/common/MailProfiles.h, records others).
 enum class OutlookServer { Local, InProcess };
 void RegisterOutlookStandin(OutlookServer server = OutlookServer::Local);
+// The calls that the Outlook stand-in answered DISP_E_MEMBERNOTFOUND (outlook.log): a DISPID
+// that Outlook's type library does not have for that object, which real Outlook refuses too.
+std::vector<std::string> OutlookMembersNotFound();
 // The local server's processes whose start the stand-in recorded in outlook.log.
 std::vector<DWORD> OutlookServerProcesses();
 // Whether every one of them has ended within limitMs (polled). The default is for a loaded
