@@ -91,7 +91,7 @@ bool AllLabelsExist(HWND progress) {
     return true;
 }
 
-std::vector<LabelState> ReadLabels(HWND progress) {
+std::vector<LabelState> ReadLabelsOnce(HWND progress) {
     std::vector<LabelState> labels;
     for (int id : labelIds) {
         LabelState label;
@@ -103,6 +103,21 @@ std::vector<LabelState> ReadLabels(HWND progress) {
             label.enabled = IsWindowEnabled(control) != FALSE;
         }
         labels.push_back(label);
+    }
+    return labels;
+}
+
+// The labels are read one after the other while the run changes them: a read that overlaps a
+// change can see a later label changed and an earlier one not yet. Two reads in a row that
+// agree saw one state, since every change is made once and stays; the run changes its labels
+// a few times in all, so the reads soon agree.
+std::vector<LabelState> ReadLabels(HWND progress) {
+    std::vector<LabelState> labels = ReadLabelsOnce(progress);
+    for (int tries = 0; tries < 20; ++tries) {
+        std::vector<LabelState> again = ReadLabelsOnce(progress);
+        if (again == labels)
+            break;
+        labels = std::move(again);
     }
     return labels;
 }
