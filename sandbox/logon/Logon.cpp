@@ -2,11 +2,14 @@
 // The Active Setup components' stubs, each waited for, then the user's RunOnce values (waited
 // for) and Run values (started). One line per thing it runs, on stdout and in
 // C:\sandbox\log\logon.log. Exits 0 when it played the logon, 1 when it could not.
+// --job starts the stubs in a job that refuses breakaway, as a logon's job may; --stub-file-away
+// moves a stub's program aside while it runs, so that it cannot start that program again.
 #include "sandbox/common/Record.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -91,24 +94,82 @@ Version ParseVersion(const std::wstring& text) {
     return version;
 }
 
-// Starts a command line as stored (no application name) and, when asked, waits for it; the
-// time runs from CreateProcess to the wait's end. Reports it as KIND "NAME": ...
-void Run(const char* kind, const std::wstring& name, const std::wstring& command, bool wait) {
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
+// How the stubs start: in a job that refuses breakaway (none by default), and with their program
+// file moved aside while they run, as security software that holds it back would.
+HANDLE stubJob = nullptr;
+bool stubFileAway = false;
+
+// A job whose processes may not leave it: JOB_OBJECT_LIMIT_BREAKAWAY_OK is not set.
+HANDLE LogonJob() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    if (job != nullptr &&
+        !SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        job = nullptr;
+    }
+    return job;
+}
+
+// The program a command line starts: its first word, quoted or not.
+std::wstring ProgramOf(const std::wstring& command) {
+    if (!command.empty() && command[0] == L'"')
+        return command.substr(1, command.find(L'"', 1) - 1);
+    return command.substr(0, command.find(L' '));
+}
+
+// Wine sometimes refuses a start with ERROR_INTERNAL_ERROR on a busy machine; no process is made
+// then, so the start is asked for again, a few times.
+BOOL StartProcess(wchar_t* line, DWORD flags, PROCESS_INFORMATION& process) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                           &startup, &process))
+            return TRUE;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 5)
+            return FALSE;
+        Sleep(500);
+    }
+}
+
+// Starts a command line as stored (no application name) and, when asked, waits for it; a stub
+// as the options say. The time runs from CreateProcess to the wait's end. Reports it as
+// KIND "NAME": ...
+void Run(const char* kind, const std::wstring& name, const std::wstring& command, bool wait,
+         bool stub = false) {
+    HANDLE job = stub ? stubJob : nullptr;
+    std::wstring program = stub && stubFileAway ? ProgramOf(command) : std::wstring();
+    std::wstring away = program + L".away";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
     PROCESS_INFORMATION process = {};
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    bool suspended = job != nullptr || !program.empty();
+    if (!StartProcess(line.data(), suspended ? CREATE_SUSPENDED : 0, process)) {
         Report("%s \"%s\": not started, error %lu", kind, Utf8(name).c_str(), GetLastError());
         return;
     }
+    if (job != nullptr && !AssignProcessToJobObject(job, process.hProcess)) {
+        Report("%s \"%s\": not started, the job refused it, error %lu", kind, Utf8(name).c_str(),
+               GetLastError());
+        TerminateProcess(process.hProcess, 1);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return;
+    }
+    bool moved = !program.empty() && MoveFileExW(program.c_str(), away.c_str(), 0);
+    if (!program.empty() && !moved)
+        Report("%s \"%s\": its program stays in place, error %lu", kind, Utf8(name).c_str(),
+               GetLastError());
+    if (suspended)
+        ResumeThread(process.hThread);
     CloseHandle(process.hThread);
     DWORD waited = wait ? WaitForSingleObject(process.hProcess, WaitLimitMs) : WAIT_TIMEOUT;
+    if (moved && !MoveFileExW(away.c_str(), program.c_str(), 0))
+        Report("logon: %s cannot be put back, error %lu", Utf8(program).c_str(), GetLastError());
     QueryPerformanceCounter(&end);
     long long ms = (end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart;
     DWORD exitCode = 0;
@@ -176,7 +237,7 @@ bool PlayActiveSetup() {
                 continue;
             }
         }
-        Run("stub", component, stub, true);
+        Run("stub", component, stub, true, true);
         Key copy;
         status = RegCreateKeyExW(HKEY_CURRENT_USER, userPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                  nullptr, &copy.handle, nullptr);
@@ -245,10 +306,26 @@ void TakeNativeProgramFiles() {
 }
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    for (int n = 1; n < argc; ++n) {
+        if (std::strcmp(argv[n], "--job") == 0 && stubJob == nullptr) {
+            stubJob = LogonJob();
+            if (stubJob == nullptr) {
+                Report("logon: the job for the stubs cannot be made, error %lu", GetLastError());
+                return 1;
+            }
+        } else if (std::strcmp(argv[n], "--stub-file-away") == 0) {
+            stubFileAway = true;
+        } else {
+            Report("logon: unknown option %s", argv[n]);
+            return 1;
+        }
+    }
     TakeNativeProgramFiles();
     bool fine = PlayActiveSetup();
     PlayRunKey(RunOnceKey, true);
     PlayRunKey(RunKey, false);
+    if (stubJob != nullptr)
+        CloseHandle(stubJob);
     return fine ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 
 #include "tests/e2e/QuietRun.h"
 
+#include <tlhelp32.h>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,23 @@ const std::string Component =
 const std::string Cache = "C:\\ccmcache\\7\\";
 const std::string Converted = "item \"IPM.Task\" saved=1";
 const std::string LogonReport = SANDBOX_LOG_DIRECTORY "logon.log";
+const std::string RunOnce = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const std::string Kept = sandbox::ProgramFiles() + "\\Plendrax Removal\\UninstallPX.exe";
+
+// A form Outlook will not reset, without Extended MAPI: the user's part ends with 1.
+const char FormLeftProfile[] = R"profile(store "Personal Folders" id=0A0B0C0D
+  folder "Tasks" type=3 id=00AA01 msgclass="IPM.Task" displayname="Task"
+    item "IPM.Task.Plendrax"
+  folder "Refusing" type=3 id=00AA03 msgclass="IPM.Task.Plendrax" displayname="Plendrax"
+    item "IPM.Task.Plendrax"
+fail "Personal Folders/Refusing.PropertyAccessor" SetProperties:0x36E6001E *
+)profile";
+
+// The kept copy's command line for a user's part at logon try N.
+std::string StubCommand(int tryNumber) {
+    return "\"" + Kept + "\" /quiet /scope=user /atlogon=" + std::to_string(tryNumber) + " %" +
+           installDirectory;
+}
 
 // Deploys the uninstaller to a tool's cache, runs the machine's part for all users from there,
 // then deletes the cache as the tool does.
@@ -45,18 +64,34 @@ bool UserPartEnded(int tryNumber) {
     return at != std::string::npos && text.find("Exit code: ", at) != std::string::npos;
 }
 
+// Whether a process of the uninstaller runs (a stub, or a user's part it started).
+bool UninstallerRunning() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return true;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool running = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !running;
+         more = Process32Next(snapshot, &entry))
+        running = lstrcmpiA(entry.szExeFile, "UninstallPX.exe") == 0;
+    CloseHandle(snapshot);
+    return running;
+}
+
 struct LogonSeen {
     std::vector<std::string> report; // what the logon ran, one line each
     bool userPartEndedFirst = false; // the part had ended when the logon went on
 };
 
-// The user logs on; with userPartTry, the logon's stub starts that try of the user's part, which
-// is waited for too. No window may appear meanwhile, of any process.
-LogonSeen LogOn(int userPartTry) {
+// The user logs on (logon.exe with its options); with userPartTry, the logon starts that try of
+// the user's part, which is waited for too, up to the end of its process: it writes the profile
+// as it ends. No window may appear meanwhile, of any process.
+LogonSeen LogOn(int userPartTry, const std::string& logonOptions = "") {
     DeleteFileA(LogonReport.c_str());
     RunOptions options;
     options.applicationPath = SANDBOX_DIRECTORY "logon.exe";
-    options.commandLine = "\"" SANDBOX_DIRECTORY "logon.exe\"";
+    options.commandLine = "\"" SANDBOX_DIRECTORY "logon.exe\" " + logonOptions;
     PROCESS_INFORMATION logon;
     REQUIRE(StartProgram(options, logon));
     LogonSeen seen;
@@ -67,9 +102,12 @@ LogonSeen LogOn(int userPartTry) {
                 logonEnded = true;
                 seen.userPartEndedFirst = userPartTry != 0 && UserPartEnded(userPartTry);
             }
-            return logonEnded && (userPartTry == 0 || UserPartEnded(userPartTry));
+            // The logon waits for its stubs, which start the part before they end.
+            return logonEnded && !UninstallerRunning();
         },
         180000);
+    if (userPartTry != 0)
+        CHECK(UserPartEnded(userPartTry));
     DWORD exitCode = 1;
     CHECK(WaitForExit(logon, 5000, exitCode));
     CHECK(exitCode == 0);
@@ -122,9 +160,8 @@ TEST_CASE("quiet_allusers: registered by the machine's part from a deleted cache
     // The component, in the 64-bit view that Windows' logon reads, runs a copy kept under the
     // Program Files folder: not the user's profile, not the deleted cache.
     std::string stub = StringValue(HKEY_LOCAL_MACHINE, Component, "StubPath", View::Wow64_64);
-    std::string kept = sandbox::ProgramFiles() + "\\Plendrax Removal\\UninstallPX.exe";
-    CHECK(stub == "\"" + kept + "\" /quiet /scope=user /atlogon=1 %" + installDirectory);
-    CHECK(FileExists(kept));
+    CHECK(stub == StubCommand(1));
+    CHECK(FileExists(Kept));
     std::string version = StringValue(HKEY_LOCAL_MACHINE, Component, "Version", View::Wow64_64);
     CHECK(version.size() >= 7);
     CHECK_FALSE(StringValue(HKEY_LOCAL_MACHINE, Component, nullptr, View::Wow64_64).empty());
@@ -134,7 +171,7 @@ TEST_CASE("quiet_allusers: registered by the machine's part from a deleted cache
     CHECK(CountContaining(events, "registered as the Active Setup component "
                                   "HKEY_LOCAL_MACHINE\\" +
                                       Component) == 1);
-    CHECK(CountContaining(events, "stay on the machine", kept) == 1);
+    CHECK(CountContaining(events, "stay on the machine", Kept) == 1);
 
     // The logon: the stub hands the part on and the logon goes on while Outlook keeps it busy.
     LogonSeen seen = LogOn(1);
@@ -168,28 +205,55 @@ TEST_CASE("quiet_allusers_retry: a part that failed runs again at the next logon
     LogonSeen seen = LogOn(1);
     CheckStubRan(seen);
     std::vector<std::string> events = CheckUserPartDone(1, 1603);
-    CHECK(CountContaining(events, "the next logon tries it again") == 1);
-    // The store keeps what was saved, and Outlook is itself again; the next logon's try
-    // finishes, through RunOnce.
+    REQUIRE(CountContaining(events, "the next logon tries it again") == 1);
+    // Through the stub again, which looks for a new installation first.
+    CHECK(StringValue(HKEY_CURRENT_USER, RunOnce, "Corvenhalde Plendrax Removal") ==
+          StubCommand(2));
+    // The store keeps what was saved; Outlook closes again at the second try, through RunOnce,
+    // and is itself again at the third, which finishes.
     std::string store;
     for (const std::string& line : ReadLines(OutlookOut))
         if (line.compare(0, 5, "busy ") != 0 && line.compare(0, 6, "close ") != 0)
             store += line + "\n";
-    REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", store));
+    REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt",
+                               store + "close \"Personal Folders/Tasks#3\" Save 1\n"));
     seen = LogOn(2);
     CHECK(CountContaining(seen.report, "stub \"Corvenhalde Plendrax Removal\"") == 0);
     CHECK(CountContaining(seen.report, "runonce \"Corvenhalde Plendrax Removal\"") == 1);
-    CheckUserPartDone(2, 0);
+    events = CheckUserPartDone(2, 1603);
+    REQUIRE(CountContaining(events, "the next logon tries it again") == 1);
+    CHECK(StringValue(HKEY_CURRENT_USER, RunOnce, "Corvenhalde Plendrax Removal") ==
+          StubCommand(3));
+    REQUIRE(CreateFileWithText(SANDBOX_DIRECTORY "profile.txt", store));
+    seen = LogOn(3);
+    CHECK(CountContaining(seen.report, "runonce \"Corvenhalde Plendrax Removal\"") == 1);
+    CheckUserPartDone(3, 0);
     CHECK(CountContaining(SplitLines(ReadWholeFile(OutlookOut)), Converted) == 3);
     CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY));
     CHECK_FALSE(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
 
     // Installed again and removed again: every user is due again. This user has no mail profile:
     // Outlook is not started, the rest is removed.
+    // A user's part still runs from the kept copy (its image mapped, suspended here): that copy
+    // serves as it is, and the new version is written.
     Restage();
     StageOutlook(true);
     REQUIRE(sandbox::RecordMailProfile(sandbox::MailProfile::None));
-    REQUIRE(DeployForAllUsers() == 0);
+    std::string before = StringValue(HKEY_LOCAL_MACHINE, Component, "Version", View::Wow64_64);
+    std::string line = StubCommand(1);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION running;
+    REQUIRE(CreateProcessA(Kept.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                           nullptr, nullptr, &startup, &running));
+    DWORD deployed = DeployForAllUsers();
+    TerminateProcess(running.hProcess, 1);
+    WaitForSingleObject(running.hProcess, 10000);
+    CloseHandle(running.hThread);
+    CloseHandle(running.hProcess);
+    REQUIRE(deployed == 0);
+    CHECK(CountContaining(LastRunEvents(DefaultLog()), "is in use, by a user's part") == 1);
+    CHECK(StringValue(HKEY_LOCAL_MACHINE, Component, "Version", View::Wow64_64) != before);
     DeleteFileA(DefaultLog().c_str());
     CheckStubRan(LogOn(1));
     events = CheckUserPartDone(1, 0);
@@ -236,4 +300,65 @@ TEST_CASE("quiet_allusers_retry: a part that failed runs again at the next logon
     events = LastRunEvents(DefaultLog());
     CHECK(CountContaining(events, "not registered, since the stub's copy could not be made") == 1);
     CHECK(events.back() == "Exit code: 1603");
+}
+
+TEST_CASE("quiet_allusers_jobs: a logon's job that refuses breakaway; a user done with a form "
+          "left for a person; an administrator's run that leaves one; a hand-off that cannot "
+          "start") {
+    // The logon's job refuses breakaway: the stub starts the part in that job. The part leaves
+    // a form for a person (1): done, not asked again.
+    StageOutlook(false, FormLeftProfile);
+    REQUIRE(DeployForAllUsers() == 0);
+    DeleteFileA(DefaultLog().c_str());
+    CheckStubRan(LogOn(1, "--job"));
+    std::vector<std::string> events = CheckUserPartDone(1, 1);
+    CHECK(CountContaining(events, "tries it again") == 0);
+    CHECK_FALSE(ValueExists(HKEY_CURRENT_USER, RunOnce, "Corvenhalde Plendrax Removal"));
+    CHECK(LogOn(0).report ==
+          std::vector<std::string>{"skipped \"Corvenhalde Plendrax Removal\": the user's version " +
+                                   StringValue(HKEY_CURRENT_USER, Component, "Version") +
+                                   " is not lower"});
+
+    // An administrator's run of both parts whose own Outlook leaves a form: 1, which deployment
+    // tools take for success, so every other user's part is registered all the same.
+    Restage();
+    StageOutlook(false, FormLeftProfile);
+    std::string before = StringValue(HKEY_LOCAL_MACHINE, Component, "Version", View::Wow64_64);
+    REQUIRE(DeployForAllUsers("/quiet /allusers %") == 1);
+    events = LastRunEvents(DefaultLog());
+    CHECK(CountContaining(events, "registered as the Active Setup component") == 1);
+    std::string version = StringValue(HKEY_LOCAL_MACHINE, Component, "Version", View::Wow64_64);
+    CHECK(version != before);
+    CHECK(StringValue(HKEY_CURRENT_USER, Component, "Version") == version);
+
+    // The stub's program held back while it runs: the part cannot start, the next try is
+    // arranged, and RunOnce, after Active Setup, runs it at this same logon.
+    Restage();
+    StageOutlook(true);
+    REQUIRE(sandbox::RecordMailProfile(sandbox::MailProfile::None));
+    REQUIRE(DeployForAllUsers() == 0);
+    DeleteFileA(DefaultLog().c_str());
+    LogonSeen seen = LogOn(2, "--stub-file-away");
+    CHECK(CountContaining(seen.report, "stub \"Corvenhalde Plendrax Removal\": exit 1603") == 1);
+    CHECK(CountContaining(seen.report, "runonce \"Corvenhalde Plendrax Removal\": exit 0") == 1);
+    CHECK(CountContaining(LogEvents(DefaultLog()), "The user's part could not be started") == 1);
+    CheckUserPartDone(2, 0);
+    CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY));
+}
+
+// Registered, then the machine restarts before the user logs on (tests/wine-run's restart).
+TEST_CASE("quiet_allusers_restart: registered for all users before a restart") {
+    StageOutlook(true);
+    REQUIRE(sandbox::RecordMailProfile(sandbox::MailProfile::None));
+    REQUIRE(DeployForAllUsers() == 0);
+}
+
+TEST_CASE("quiet_allusers_restarted: the component outlives the restart, and the user's part "
+          "runs at the first logon after it") {
+    CHECK(StringValue(HKEY_LOCAL_MACHINE, Component, "StubPath", View::Wow64_64) == StubCommand(1));
+    DeleteFileA(DefaultLog().c_str());
+    CheckStubRan(LogOn(1));
+    CheckUserPartDone(1, 0);
+    CHECK_FALSE(KeyExists(HKEY_CURRENT_USER, SANDBOX_SETTINGS_KEY));
+    CHECK_FALSE(FileExists(ShortcutIn(CSIDL_DESKTOPDIRECTORY)));
 }

@@ -391,7 +391,8 @@ TEST_CASE("malformed option lists: the first problem, and a log path wherever it
     for (const char* tail : {"/allusers %D:\\a\\", "/quiet /scope=user /allusers %D:\\a\\",
                              "/quiet /atlogon=1 %D:\\a\\", "/scope=user /logontry=1 %D:\\a\\",
                              "/quiet /scope=user /atlogon=1 /logontry=1 %D:\\a\\",
-                             "/quiet /scope=user /allusers /atlogon=1 %D:\\a\\"}) {
+                             "/quiet /scope=user /allusers /atlogon=1 %D:\\a\\",
+                             "/quiet /scope=machine /atlogon=1 %D:\\a\\"}) {
         CAPTURE(tail);
         CHECK(ParseCommandLineTail(tail).action == TailAction::Malformed);
     }
